@@ -1,0 +1,5 @@
+// Text drawing and the fonts.
+#pragma once
+
+// Loads the three fonts (start-up).
+void load_fonts();
