@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/cmdline.h"
-#include "app/discovery.h"
+#include "core/discovery.h"
 #include "app/mainloop.h"
 #include "app/menus.h"
 #include "app/text.h"

@@ -1,5 +1,5 @@
 // Track and demo discovery over the data layer's list of file names.
-#include "app/discovery.h"
+#include "core/discovery.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/discovery.h"
+#include "core/discovery.h"
 #include "tests/support/temp_home.h"
 
 namespace {
