@@ -7,8 +7,8 @@
 
 #include "core/common.h"
 #include "core/datafile.h"
+#include "core/image.h"
 #include "render/gl_setup.h"
-#include "render/image_write.h"
 
 static struct {
     bool scanned; // the first screenshot of the run looked at the file list

@@ -58,6 +58,8 @@ bool open_home_folder();
 // Start-up checks. The game-data check also points the log at "lastlog.txt" in the
 // home directory. Digests are 40 lowercase hexadecimal digits.
 bool data_check_game_data(const char *expected_digest);
+// The log file the game-data check opens in the home directory ("lastlog.txt").
+void data_set_log_name(const char *file_name);
 bool data_check_fixed_files(const char *expected_digest);
 bool data_fixed_files_ok();
 // The list of files whose contents make up the fixed-file digest, in order.

@@ -58,12 +58,20 @@ static bool archive_matches(const std::string &path, const char *expected)
     return strcmp(hex, expected) == 0;
 }
 
+// The headless tools keep a log of their own so the game's log survives them.
+static std::string log_name = "lastlog.txt";
+
+void data_set_log_name(const char *file_name)
+{
+    log_name = file_name;
+}
+
 bool data_check_game_data(const char *expected_digest)
 {
     const char *home = home_dir();
     if (home) {
         datafile_make_dirs(home);
-        std::string message = std::string("VRAK_LOGFILE=") + home + "lastlog.txt";
+        std::string message = std::string("VRAK_LOGFILE=") + home + log_name;
         vrak_log("%s", message.c_str());
     }
     for (const std::string &base : datafile_bases()) {

@@ -3,6 +3,8 @@
 // inputs that the main loop applies and the values others read.
 #pragma once
 
+#include "track/gates.h"
+
 struct Racer {
     // Control inputs, set once per tick by the local rider, the auto pilot or a replay.
     float throttle;         // 0..1
@@ -16,6 +18,7 @@ struct Racer {
     int shift_request;      // -1, 0, +1
     double engine_speed;    // rad/s
     int gear;               // 0 = first
+    GateProgress gates;     // timing gates passed and their times
 };
 
 // Applies one tick of control inputs to a racer. Values outside their ranges are

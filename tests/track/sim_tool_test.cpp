@@ -1,0 +1,168 @@
+// The headless tool as other checks run it: command lines, outputs, exit statuses.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nettle/ripemd160.h>
+#include <string>
+
+#include "tests/support/process.h"
+#include "tests/support/temp_home.h"
+
+namespace {
+
+const std::string tool = std::string(RUTTMOOR_BUILD_DIR) + "/ruttmoor-sim";
+
+// A 5 x 5 height field (k = 1, cell 1 ft) rising 1 ft per ft towards +x, a 2 x 2
+// tile map of two tile types, and timing with one starting gate.
+std::string tiny_heights()
+{
+    std::string hf = "1 1.0 0.0 65.535\n:";
+    for (int j = 0; j < 5; j++) {
+        for (int i = 0; i < 5; i++) {
+            int v = 1000 * i;   // height = i ft
+            hf += (char)(v & 255);
+            hf += (char)(v >> 8);
+        }
+    }
+    return hf;
+}
+
+struct SimTool : testing::Test {
+    std::string root, data, xdg;
+
+    void SetUp() override
+    {
+        root = make_temp_dir();
+        data = root + "/data/";
+        xdg = root + "/xdg";
+        std::filesystem::create_directories(data);
+        std::error_code ec;
+        std::filesystem::copy_file(std::string(RUTTMOOR_BUILD_DIR) + "/zzzz.saf",
+                                   data + "zzzz.saf", ec);
+        ASSERT_FALSE(ec) << "the packed game data is needed: " << ec.message();
+
+        write_bytes(data + "tiny/desc", "Tiny Test\n");
+        write_bytes(data + "tiny/terrain.hf", tiny_heights());
+        write_bytes(data + "tiny/shadingx2.ppm", "P6\n5 5\n255\n" + std::string(75, '\100'));
+        write_bytes(data + "tiny/tileinfo", "texture a.png\naddtile\ntexture b.png\naddtile\n");
+        write_bytes(data + "tiny/tilemap", std::string("\0\1\1\0", 4));
+        write_bytes(data + "tiny/timing_gates", "startinggate:\n[2 0 2] 0\n"
+                                                "checkpoints:\n1 [1 0 1] [1 0 0]\n"
+                                                "1 [3 0 3] [-1 0 0]\n"
+                                                "firstlap: 0 1\nnormallap: 1 100000 1\n");
+    }
+    void TearDown() override { std::filesystem::remove_all(root); }
+
+    ProcessResult run(const std::vector<std::string> &args, const std::string &data_dir = "")
+    {
+        return run_process(tool, args,
+                           {"HOME=" + root, "XDG_DATA_HOME=" + xdg,
+                            "QK_HOME=" + (data_dir.empty() ? data : data_dir), "VRAK_LOGFILE",
+                            "VRAK_LOGFILE_FLAGS"});
+    }
+};
+
+TEST_F(SimTool, TrackInfoPrintsAndWritesTheSameLines)
+{
+    ProcessResult r = run({"trackinfo", "tiny"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string head = "dir=tiny\nlongname=Tiny Test\nfirstlap=2\nnormallap=3\n"
+                             "gatecount=1\nhash=";
+    ASSERT_EQ(r.out.substr(0, head.size()), head);
+    std::string hash = r.out.substr(head.size());
+    EXPECT_EQ(hash.size(), 41u) << hash;
+    EXPECT_EQ(hash.find_first_not_of("0123456789abcdef"), 40u) << hash;
+    EXPECT_EQ(hash.back(), '\n');
+    EXPECT_EQ(read_file(xdg + "/Ruttmoor/tiny.trackinfo"), r.out);
+    EXPECT_FALSE(file_exists(xdg + "/Ruttmoor/tiny.trackinfo.part"));
+
+    // The hash follows the track's files.
+    write_bytes(data + "tiny/timing_gates", "checkpoints:\n1 [1 0 1] [1 0 0]\n"
+                                            "firstlap: 0\nnormallap: 0\n");
+    ProcessResult changed = run({"trackinfo", "tiny"});
+    ASSERT_EQ(changed.status, 0) << changed.err;
+    EXPECT_NE(changed.out.substr(changed.out.find("hash=")), r.out.substr(r.out.find("hash=")));
+    EXPECT_NE(changed.out.find("gatecount=0\n"), std::string::npos);
+}
+
+TEST_F(SimTool, TerrainPrintsHeightTileAndUnitNormal)
+{
+    ProcessResult r = run({"terrain", "tiny", "1.5", "2.5"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "height=1.500000 tile=1 normal=-0.707107,0.707107,0.000000\n");
+    r = run({"terrain", "tiny", "-10", "0.25"});     // beyond the edge: the border heights
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "height=0.000000 tile=0 normal=0.000000,1.000000,0.000000\n");
+}
+
+TEST_F(SimTool, LoadFailuresExitWithStatusOne)
+{
+    write_bytes(data + "broken/terrain.hf", "1 1.0 0.0 0.0\n");
+    ProcessResult r = run({"trackinfo", "broken"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("Can't open '"), std::string::npos) << r.err;
+    EXPECT_FALSE(file_exists(xdg + "/Ruttmoor/broken.trackinfo"));
+
+    r = run({"terrain", "nosuchtrack", "0", "0"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+
+    std::filesystem::create_directories(root + "/empty");
+    r = run({"trackinfo", "tiny"}, root + "/empty");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Can't find game data\n");
+}
+
+// The track packed into the game data loads like the game would load it; its hash
+// is RIPEMD-160 over exactly the files that matter for racing, in their order.
+TEST_F(SimTool, PackedPlaceholderTrackLoads)
+{
+    ProcessResult r = run({"trackinfo", "fernbottom"});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    std::string source = std::string(RUTTMOOR_SOURCE_DIR) + "/data/fernbottom/";
+    ripemd160_ctx ctx;
+    ripemd160_init(&ctx);
+    for (const char *name : {"terrain.hf", "terrain.png", "texturelist", "tilemap", "tileinfo",
+                             "timing_gates", "statues"}) {
+        if (!std::filesystem::exists(source + name))
+            continue;
+        std::string bytes = read_file(source + name);
+        ripemd160_update(&ctx, bytes.size(), (const uint8_t *)bytes.data());
+    }
+    uint8_t digest[RIPEMD160_DIGEST_SIZE];
+    ripemd160_digest(&ctx, sizeof digest, digest);
+    char hex[2 * RIPEMD160_DIGEST_SIZE + 1];
+    for (int i = 0; i < RIPEMD160_DIGEST_SIZE; i++)
+        snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+
+    EXPECT_EQ(r.out, std::string("dir=fernbottom\nlongname=Fernbottom\nfirstlap=2\n"
+                                 "normallap=2\ngatecount=1\nhash=") + hex + "\n");
+
+    r = run({"terrain", "fernbottom", "20", "30"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "height=0.000000 tile=0 normal=0.000000,1.000000,0.000000\n");
+}
+
+TEST_F(SimTool, BadUsageExitsWithStatusTwo)
+{
+    const std::vector<std::string> cases[] = {
+        {},
+        {"trackinfo"},
+        {"trackinfo", "tiny", "extra"},
+        {"terrain", "tiny", "1"},
+        {"terrain", "tiny", "x", "1"},
+        {"terrain", "tiny", "1", "2z"},
+        {"ride", "tiny"},
+    };
+    for (const auto &args : cases) {
+        SCOPED_TRACE(args.empty() ? "(none)" : args[0] + " ... " + std::to_string(args.size()));
+        ProcessResult r = run(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind("usage: ruttmoor-sim", 0), 0u) << r.err;
+    }
+}
+
+} // namespace
