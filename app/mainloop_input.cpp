@@ -15,6 +15,7 @@
 #include "platform/vrak.h"
 #include "race/race.h"
 #include "sim/racer.h"
+#include "sim/setup.h"
 #include "track/track.h"
 
 enum {
@@ -296,8 +297,8 @@ void apply_rider_controls()
     Racer *racer = slot == NO_SLOT ? nullptr : race_state().racers[slot];
     if (!racer)
         return;
-    float steer = is_yes(s.reverse_steering) ? -ch[CH_STEER] : ch[CH_STEER];
-    float dab = is_yes(s.sticky_dab) ? (loop.dab_latch ? 1.0f : 0.0f) : ch[CH_DAB];
+    float steer = is_yes(bike_setup().reverse_steering) ? -ch[CH_STEER] : ch[CH_STEER];
+    float dab = is_yes(bike_setup().sticky_dab) ? (loop.dab_latch ? 1.0f : 0.0f) : ch[CH_DAB];
     int shift = ch[CH_SHIFT] > 0.5f ? 1 : ch[CH_SHIFT] < -0.5f ? -1 : 0;
     apply_controls(racer, steer, ch[CH_FRONT_BRAKE], ch[CH_REAR_BRAKE], ch[CH_THROTTLE], dab,
                    ch[CH_BACK_UP], ch[CH_LEAN], clutch_input(racer->clutch, ch[CH_CLUTCH]), shift);

@@ -247,12 +247,13 @@ int game_main(int argc, char **argv)
     data_check_fixed_files(FIXED_FILE_DIGEST);
 
     settings_reset();
+    bike_setup_reset();
     build_video_mode_choices();
     StartupOptions &o = startup_options_edit();
     o.mmx = vrak_cpu_has_mmx();
     if (!o.mmx)
         vrak_log("This CPU does not have MMX!\n");
-    apply_stability_preset(100);
+    apply_stability_preset(bike_setup().stability.value);
     apply_graphics_preset(PRESET_COMPATIBILITY);
     build_graphics_choice_lists();
     read_config();

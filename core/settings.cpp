@@ -128,8 +128,6 @@ void settings_reset()
     s.message_lines = 5;
     s.demo_backups = 0;
     s.map_scale = 1;
-    s.sticky_dab = no_yes("Sticky Sit/Dab", 0);
-    s.reverse_steering = no_yes("Reversed Steering", 0);
     s.track_choice = choice("Track", {}, 0);
 
     s.throttle_key = binding("Throttle", "x");

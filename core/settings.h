@@ -82,8 +82,6 @@ struct Settings {
     int message_lines;
     int demo_backups;
     float map_scale;
-    // Bike setup choices the main loop reads.
-    ChoiceSetting sticky_dab, reverse_steering;
     // The start track choice: one display name per track.
     ChoiceSetting track_choice;
 

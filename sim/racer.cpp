@@ -1,5 +1,7 @@
 #include "sim/racer.h"
 
+#include "sim/setup.h"
+
 static float clampf(float v, float lo, float hi)
 {
     return v < lo ? lo : v > hi ? hi : v;
@@ -18,4 +20,5 @@ void apply_controls(Racer *racer, float steer, float front_brake, float rear_bra
     racer->lean = clampf(lean, -1, 1);
     racer->clutch = clampf(clutch, 0, 1);
     racer->shift_request = shift < -1 ? -1 : shift > 1 ? 1 : shift;
+    request_shift(racer, racer->shift_request);
 }

@@ -16,6 +16,7 @@
 #include "platform/vrak.h"
 #include "race/race.h"
 #include "sim/racer.h"
+#include "sim/setup.h"
 
 namespace
 {
@@ -190,6 +191,7 @@ TEST_F(MainLoopTest, EachTickTakesOnlyTheEventsDueByItsDeadline)
 
 TEST_F(MainLoopTest, ChannelsSumTheirBindings)
 {
+    bike_setup_edit().reverse_steering.selected = 0;
     post(KEY_A, true, 0.1);
     frame_ticks(2);
     EXPECT_EQ(racer.steer, 1);
@@ -204,7 +206,7 @@ TEST_F(MainLoopTest, ChannelsSumTheirBindings)
     EXPECT_EQ(racer.lean, -1);
     EXPECT_EQ(racer.shift_request, 1);
 
-    settings_edit().reverse_steering.selected = 1;
+    bike_setup_edit().reverse_steering.selected = 1;
     frame_ticks(2);
     EXPECT_EQ(racer.steer, 1);
 }
@@ -241,14 +243,14 @@ TEST_F(MainLoopTest, AxisAndClutchLaws)
 
 TEST_F(MainLoopTest, StickyDabLatchesOnEachPress)
 {
-    settings_edit().sticky_dab.selected = 1;
+    bike_setup_edit().sticky_dab.selected = 1;
     const float expected[] = {1, 1, 0, 0, 1};
     for (int i = 0; i < 5; i++) {
         post(KEY_S, i % 2 == 0, 0.1);
         frame_ticks(2);
         EXPECT_EQ(racer.dab, expected[i]) << "step " << i;
     }
-    settings_edit().sticky_dab.selected = 0;
+    bike_setup_edit().sticky_dab.selected = 0;
     post(KEY_S, true, 0.1);
     frame_ticks(2);
     EXPECT_EQ(racer.dab, 1);
