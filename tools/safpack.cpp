@@ -1,9 +1,15 @@
 // safpack: makes the game-data files the program reads.
 //
-//   safpack [--exclude NAME]... OUT.saf ROOTDIR
+//   safpack [--exclude NAME]... [--gzip-over BYTES] [--plain PATTERN]... OUT.saf ROOTDIR
 //       packs every file under ROOTDIR into a ".saf" archive; member names are the
 //       paths relative to ROOTDIR with "/" separators, in byte order, so the same
 //       tree always gives the same archive. NAME is a relative path left out.
+//       With --gzip-over, a file larger than BYTES is stored compressed as the
+//       member "<name>.gz" (which the game reads as <name>) when that is smaller.
+//       Files whose base name matches a PATTERN stay plain: "*.ext" matches by
+//       ending, anything else the whole base name. Files the game finds by listing
+//       names ("*.series", "*.qkdemo") or hashes as stored ("*.shp") must stay
+//       plain; "*.shp" and "desc" always do.
 //   safpack --scram IN OUT
 //       writes OUT, the ".scram" enciphered copy of IN.
 //   safpack --digests OUT.h SAF ROOTDIR
@@ -16,13 +22,16 @@
 // Every output is written to a temporary file beside it and renamed into place,
 // so an interrupted run never leaves a half-written file under the real name.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include <nettle/ripemd160.h>
+#include <zlib.h>
 
 #include "core/datafile.h"
 #include "core/scram.h"
@@ -82,9 +91,62 @@ static void collect(const std::filesystem::path &root, std::vector<std::string> 
     }
 }
 
-static int pack(const std::string &out_path, const std::string &root,
-                const std::vector<std::string> &excluded)
+// A gzip member (RFC 1952) with a fixed header: no name, no time stamp (0),
+// maximum compression (2), Unix (3); then raw deflate at level 9 and the CRC-32
+// and length trailer. The same bytes in give the same bytes out.
+static bool gzip_bytes(const std::vector<uint8_t> &in, std::vector<uint8_t> *out)
 {
+    static const uint8_t header[10] = {0x1f, 0x8b, 8, 0, 0, 0, 0, 0, 2, 3};
+    out->assign(header, header + sizeof header);
+    z_stream zs = {};
+    if (deflateInit2(&zs, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return false;
+    size_t start = out->size();
+    out->resize(start + deflateBound(&zs, (uLong)in.size()));
+    zs.next_in = (Bytef *)in.data();
+    zs.avail_in = (uInt)in.size();
+    zs.next_out = out->data() + start;
+    zs.avail_out = (uInt)(out->size() - start);
+    int ret = deflate(&zs, Z_FINISH);
+    out->resize(start + zs.total_out);
+    deflateEnd(&zs);
+    if (ret != Z_STREAM_END)
+        return false;
+    uint32_t crc = (uint32_t)crc32(crc32(0, nullptr, 0), in.data(), (uInt)in.size());
+    uint32_t size = (uint32_t)in.size();
+    for (uint32_t word : {crc, size})
+        for (int k = 0; k < 4; k++)
+            out->push_back((uint8_t)(word >> (8 * k)));
+    return true;
+}
+
+static bool ends_with(const std::string &text, const std::string &tail)
+{
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+static bool keep_plain(const std::string &name, const std::vector<std::string> &patterns)
+{
+    std::string base = name.substr(name.rfind('/') + 1);
+    if (ends_with(base, ".shp") || base == "desc" || ends_with(base, ".gz"))
+        return true;
+    for (const std::string &p : patterns) {
+        if (p.size() > 1 && p[0] == '*' ? ends_with(base, p.substr(1)) : base == p)
+            return true;
+    }
+    return false;
+}
+
+struct PackOptions {
+    std::vector<std::string> excluded;
+    std::vector<std::string> plain;     // base-name patterns never compressed
+    long long gzip_over;                // -1: compress nothing
+};
+
+static int pack(const std::string &out_path, const std::string &root, const PackOptions &options)
+{
+    const std::vector<std::string> &excluded = options.excluded;
     std::error_code ec;
     if (!std::filesystem::is_directory(root, ec)) {
         fprintf(stderr, "safpack: '%.900s' is not a folder\n", root.c_str());
@@ -108,7 +170,26 @@ static int pack(const std::string &out_path, const std::string &root,
             fprintf(stderr, "safpack: can't read '%.900s'\n", name.c_str());
             return 1;
         }
-        std::string line = std::to_string(bytes.size()) + " " + name + "\n";
+        std::string member = name;
+        if (options.gzip_over >= 0 && (long long)bytes.size() > options.gzip_over &&
+            !keep_plain(name, options.plain)) {
+            std::vector<uint8_t> packed;
+            if (!gzip_bytes(bytes, &packed)) {
+                fprintf(stderr, "safpack: can't compress '%.900s'\n", name.c_str());
+                return 1;
+            }
+            if (packed.size() < bytes.size()) {
+                // Both forms in one archive would leave the game reading the plain one.
+                if (std::binary_search(names.begin(), names.end(), name + ".gz")) {
+                    fprintf(stderr, "safpack: both '%.900s' and its .gz form exist\n",
+                            name.c_str());
+                    return 1;
+                }
+                member = name + ".gz";
+                bytes.swap(packed);
+            }
+        }
+        std::string line = std::to_string(bytes.size()) + " " + member + "\n";
         if (name.find('\n') != std::string::npos || line.size() > ARCHIVE_LINE_MAX) {
             fprintf(stderr, "safpack: name can't be stored: '%.900s'\n", name.c_str());
             return 1;
@@ -177,7 +258,8 @@ static int digests(const std::string &out_path, const std::string &archive_path,
 
 static int usage()
 {
-    fprintf(stderr, "usage: safpack [--exclude NAME]... OUT.saf ROOTDIR\n"
+    fprintf(stderr, "usage: safpack [--exclude NAME]... [--gzip-over BYTES] [--plain PATTERN]..."
+                    " OUT.saf ROOTDIR\n"
                     "       safpack --scram IN OUT\n"
                     "       safpack --digests OUT.h SAF ROOTDIR\n");
     return 1;
@@ -190,13 +272,24 @@ int main(int argc, char **argv)
     if (argc == 5 && strcmp(argv[1], "--digests") == 0)
         return digests(argv[2], argv[3], argv[4]);
 
-    std::vector<std::string> excluded;
+    PackOptions options;
+    options.gzip_over = -1;
     int i = 1;
-    while (i + 1 < argc && strcmp(argv[i], "--exclude") == 0) {
-        excluded.push_back(argv[i + 1]);
-        i += 2;
+    for (; i + 1 < argc; i += 2) {
+        if (strcmp(argv[i], "--exclude") == 0) {
+            options.excluded.push_back(argv[i + 1]);
+        } else if (strcmp(argv[i], "--plain") == 0) {
+            options.plain.push_back(argv[i + 1]);
+        } else if (strcmp(argv[i], "--gzip-over") == 0) {
+            char *end = nullptr;
+            options.gzip_over = strtoll(argv[i + 1], &end, 10);
+            if (end == argv[i + 1] || *end || options.gzip_over < 0)
+                return usage();
+        } else {
+            break;
+        }
     }
     if (argc - i != 2 || argv[i][0] == '-')
         return usage();
-    return pack(argv[i], argv[i + 1], excluded);
+    return pack(argv[i], argv[i + 1], options);
 }
