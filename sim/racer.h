@@ -1,13 +1,62 @@
-// The Racer record: one bike with its rider on the track. The rigid-body model,
-// drivetrain, contacts and assists fill it in; for now it carries the control
+// The Racer record: one bike with its rider on the track. It carries the control
 // inputs that the main loop applies, its copy of the catalogue entry with the
-// rider's setup block, and the values others read.
+// rider's setup block, the seven rigid bodies and six joints of bike and rider
+// (racer_body.cpp, racer_joints.cpp), and the values others read. The drivetrain,
+// contacts and assists add their own fields.
 #pragma once
 
 #include <cstdint>
 
+#include <ode/ode.h>
+
 #include "sim/catalogue.h"
 #include "track/gates.h"
+
+struct Shape;
+
+// The bodies, in the order replay states and drawing rely on.
+enum RacerBody {
+    BODY_FRAME,
+    BODY_FRONT_WHEEL,
+    BODY_REAR_WHEEL,
+    BODY_FORK_UPPER,        // steering body with the triple clamps
+    BODY_FORK_LOWER,
+    BODY_SWINGARM,
+    BODY_RIDER,
+    RACER_BODY_COUNT
+};
+
+enum RacerJoint {
+    JOINT_FRONT_AXLE,       // hinge, fork lower - front wheel; its motor is the front brake
+    JOINT_REAR_AXLE,        // hinge, swingarm - rear wheel; its motor is the rear brake
+    JOINT_STEERING,         // hinge, fork upper - frame
+    JOINT_FORK,             // slider, fork upper - fork lower
+    JOINT_SWINGARM_PIVOT,   // hinge, swingarm - frame
+    JOINT_RIDER_MOUNT,      // hinge-2, rider - frame; detached while crashed
+    RACER_JOINT_COUNT
+};
+
+// The graphics models of a racer, each loaded with one of its four textures.
+enum RacerModel {
+    MODEL_FRAME,            // bike texture: the six bike parts
+    MODEL_SIDE_PLATES,
+    MODEL_FORK_UPPER,
+    MODEL_FRONT_PLATE,
+    MODEL_FORK_LOWER,
+    MODEL_SWINGARM,
+    MODEL_FRONT_WHEEL,      // wheel texture
+    MODEL_REAR_WHEEL,
+    MODEL_RIDER_PLATE,      // rider texture
+    MODEL_RIDER_BODY,
+    MODEL_RIDER_BODY_FP,
+    MODEL_RIDER_HEAD,       // head texture
+    RACER_MODEL_COUNT
+};
+
+struct RacerLegPoint {
+    double position[3];
+    double velocity[3];
+};
 
 // Bits of RacerSetup::flags.
 enum {
@@ -68,6 +117,32 @@ struct Racer {
     const char *head_texture;
     const char *bike_texture;
     const char *wheel_texture;
+    int owner;              // whatever the creator wants to find the racer by
+
+    // Rigid-body model; the bodies and joints live as long as the racer.
+    dBodyID bodies[RACER_BODY_COUNT];
+    dJointID joints[RACER_JOINT_COUNT];
+    dJointFeedback feedback[RACER_JOINT_COUNT];     // forces of the last world step
+    Shape *shapes[RACER_BODY_COUNT];    // contact spheres per body, null when missing
+    double total_mass;      // the seven bodies, summed at creation
+    double activity;        // 1 simulated; fades for network peers; <= 0.25 asleep
+
+    // Crash, contact and rider state kept by the step.
+    int crash_count;
+    float contact_timer;
+    int incident;           // 0 none, 1 noticed, 2 counted
+    bool finished;
+    float dab_anim;         // 0..1
+    double clutch_angle;    // wind-up of the clutch spring, rad
+    double slide_amount;
+    double landing_damping; // multiplier, 1 after a reset
+    RacerLegPoint leg_points[2];
+    double velocity_history[4][3];  // rider velocity, slot = tick mod 4
+
+    // Graphics, behind the racer hooks: names always, handles when loaded.
+    const char *model_names[RACER_MODEL_COUNT];     // interned, null when unused
+    void *models[RACER_MODEL_COUNT];
+    unsigned textures[4];   // bike, wheel, rider, head
 };
 
 // Applies one tick of control inputs to a racer. Values outside their ranges are

@@ -11,6 +11,7 @@
 #include "core/common.h"
 #include "sim/catalogue.h"
 #include "sim/racer.h"
+#include "sim/racer_body.h"
 
 static constexpr double DEG_TO_RAD = M_PI / 180;
 static constexpr double MPH_TO_FEET_PER_SEC = 1.4666667;
@@ -522,26 +523,38 @@ void request_shift(Racer *racer, int request)
 }
 
 // ---------------------------------------------------------------------------
-// Waiting for the rigid bodies: the racer has no bodies yet, so it counts as
-// standing still and its masses are not touched. The physical model replaces
-// these with the frame body's speed and the re-massing of frame and rider (frame:
-// box of frame_mass + (1 - d) * rider_mass with sides frame_box; rider: sphere of
-// d * rider_mass, radius 1 ft).
+// Values of the rigid bodies. A racer without bodies (a bare record in a test)
+// counts as standing still and keeps its masses.
 
 double racer_frame_speed(const Racer *racer)
 {
-    (void)racer;
-    return 0;
+    dBodyID frame = racer->bodies[BODY_FRAME];
+    if (!frame)
+        return 0;
+    const dReal *v = dBodyGetLinearVel(frame);
+    return sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
 }
 
 double racer_forward_speed(const Racer *racer)
 {
-    (void)racer;
-    return 0;
+    dBodyID frame = racer->bodies[BODY_FRAME];
+    if (!frame)
+        return 0;
+    const dReal *v = dBodyGetLinearVel(frame);
+    dVector3 back;
+    dBodyVectorToWorld(frame, 0, 0, 1, back);
+    return -(back[0] * v[0] + back[1] * v[1] + back[2] * v[2]);
 }
 
+// The rider's mass is shared between the rider body and the frame: more on the
+// rider body makes a livelier bike.
 void apply_rider_mass_distribution(Racer *racer, double distribution)
 {
-    (void)racer;
-    (void)distribution;
+    if (!racer->bodies[BODY_FRAME] || !racer->bodies[BODY_RIDER])
+        return;
+    dMass mass;
+    frame_mass_model(&racer->model, distribution, &mass);
+    dBodySetMass(racer->bodies[BODY_FRAME], &mass);
+    rider_mass_model(&racer->model, distribution, &mass);
+    dBodySetMass(racer->bodies[BODY_RIDER], &mass);
 }

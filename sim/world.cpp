@@ -1,21 +1,70 @@
+// The one ODE world: created at start-up, destroyed at shutdown. The game relies
+// on double precision throughout (tiny tyre penetrations, slow creeping bodies), so
+// a single-precision ODE is refused at build time.
 #include "sim/world.h"
 
-#include <ode/ode.h>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/vrak.h"
+
+#if !defined(dDOUBLE)
+#error "ODE must be built in double precision"
+#endif
 
 static struct {
     bool library_open;
     dWorldID world;
     dJointGroupID contacts;
+    int messages;
 } w;
+
+static void log_ode(const char *kind, int number, const char *format, va_list ap)
+{
+    char text[1024];
+    vsnprintf(text, sizeof text, format, ap);
+    vrak_log("ODE %s %d: %s\n", kind, number, text);
+    w.messages++;
+}
+
+static void ode_message(int number, const char *format, va_list ap)
+{
+    log_ode("message", number, format, ap);
+}
+
+// Errors and failed internal checks leave ODE in no state to go on; the log line
+// says why before the program stops.
+static void ode_error(int number, const char *format, va_list ap)
+{
+    log_ode("error", number, format, ap);
+    vrak_log(nullptr);
+    abort();
+}
+
+static void ode_debug(int number, const char *format, va_list ap)
+{
+    log_ode("debug", number, format, ap);
+    vrak_log(nullptr);
+    abort();
+}
 
 bool create_physics_world()
 {
+    if (w.world)
+        return true;
     if (!w.library_open) {
-        dInitODE2(0);
+        dSetMessageHandler(ode_message);
+        dSetErrorHandler(ode_error);
+        dSetDebugHandler(ode_debug);
+        if (!dInitODE2(0)) {
+            vrak_log("Can't start the physics library\n");
+            return false;
+        }
         w.library_open = true;
     }
     w.world = dWorldCreate();
-    dWorldSetGravity(w.world, 0, -32, 0);
+    dWorldSetGravity(w.world, 0, -PHYSICS_GRAVITY, 0);
     dWorldSetERP(w.world, 0.2);
     dWorldSetCFM(w.world, 1e-10);
     w.contacts = dJointGroupCreate(0);
@@ -38,4 +87,32 @@ void destroy_physics_world()
 bool physics_world_exists()
 {
     return w.world != nullptr;
+}
+
+dWorldID physics_world()
+{
+    return w.world;
+}
+
+dJointGroupID physics_contact_group()
+{
+    return w.contacts;
+}
+
+void physics_world_step()
+{
+    if (!w.world)
+        return;
+    dWorldStep(w.world, PHYSICS_TICK);
+    dJointGroupEmpty(w.contacts);
+}
+
+int physics_message_count()
+{
+    return w.messages;
+}
+
+void physics_reset_message_count()
+{
+    w.messages = 0;
 }

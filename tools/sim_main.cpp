@@ -8,6 +8,10 @@
 //   ruttmoor-sim trackinfo TRACKDIR   writes TRACKDIR.trackinfo into the home
 //                                     directory and prints the same lines
 //   ruttmoor-sim terrain TRACKDIR X Z prints "height=%f tile=%d normal=%f,%f,%f"
+//   ruttmoor-sim bike NAME            prints the catalogue entry NAME resolves to
+//                                     (unknown names fall back as in a race, with
+//                                     the message on standard error), the mass and
+//                                     inertia diagonal of each body and the total
 //
 // Exit status: 0 done, 1 the data or the track could not be loaded (or written),
 // 2 bad usage. Other checks read these outputs: keep them stable.
@@ -23,6 +27,9 @@
 #include "core/discovery.h"
 #include "data_digests.h"
 #include "platform/vrak.h"
+#include "sim/catalogue.h"
+#include "sim/racer_body.h"
+#include "sim/world.h"
 #include "track/gates.h"
 #include "track/terrain.h"
 #include "track/track.h"
@@ -34,7 +41,8 @@ enum {
 };
 
 static const char USAGE[] = "usage: ruttmoor-sim trackinfo TRACKDIR\n"
-                            "       ruttmoor-sim terrain TRACKDIR X Z\n";
+                            "       ruttmoor-sim terrain TRACKDIR X Z\n"
+                            "       ruttmoor-sim bike NAME\n";
 
 struct Command {
     const char *name;
@@ -144,7 +152,51 @@ static int run_terrain(char **args)
     return EXIT_DONE;
 }
 
+static const char *const body_names[RACER_BODY_COUNT] = {
+    "frame", "front_wheel", "rear_wheel", "fork_upper", "fork_lower", "swingarm", "rider",
+};
+
+// Output, one "key=value" line each:
+//   name=  class=  sprockets=FRONT/REAR  gears=R1,R2,... (the gears the bike has)
+//   torque_peak=FT_LBF@RPM  rev_limit=RPM
+//   body=NAME mass=SLUG inertia=IXX,IYY,IZZ   (seven lines, body coordinates)
+//   total_mass=SLUG
+static int run_bike(char **args)
+{
+    if (!data_check_game_data(GAME_DATA_DIGEST)) {
+        fprintf(stderr, "Can't find game data\n");
+        return EXIT_FAILED;
+    }
+    if (!create_physics_world()) {
+        fprintf(stderr, "Can't start the physics world\n");
+        return EXIT_FAILED;
+    }
+    long offset = log_size();
+    Racer *racer = create_racer(args[0], 0, "", nullptr, nullptr, nullptr, nullptr);
+    if (!find_bike_model(args[0]))
+        repeat_log_since(offset);
+    const BikeModel &m = racer->model;
+    printf("name=%s\nclass=%s\nsprockets=%d/%d\ngears=", m.name, m.engine_class,
+           m.front_sprocket, m.rear_sprocket);
+    for (int g = 0; g < GEAR_COUNT && m.gear_ratios[g] > 0; g++)
+        printf(g ? ",%g" : "%g", m.gear_ratios[g]);
+    double peak_rpm = 0;
+    double peak = torque_peak(&m, &peak_rpm);
+    printf("\ntorque_peak=%g@%g\nrev_limit=%g\n", peak, peak_rpm, torque_rev_limit_rpm(&m));
+    for (int i = 0; i < RACER_BODY_COUNT; i++) {
+        dMass mass;
+        dBodyGetMass(racer->bodies[i], &mass);
+        printf("body=%s mass=%.6f inertia=%.6f,%.6f,%.6f\n", body_names[i], mass.mass,
+               mass.I[0], mass.I[5], mass.I[10]);
+    }
+    printf("total_mass=%.6f\n", total_mass(racer));
+    destroy_racer(racer);
+    destroy_physics_world();
+    return EXIT_DONE;
+}
+
 static const Command commands[] = {
+    {"bike", 1, run_bike},
     {"trackinfo", 1, run_trackinfo},
     {"terrain", 3, run_terrain},
 };
