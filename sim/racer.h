@@ -143,6 +143,22 @@ struct Racer {
     const char *model_names[RACER_MODEL_COUNT];     // interned, null when unused
     void *models[RACER_MODEL_COUNT];
     unsigned textures[4];   // bike, wheel, rider, head
+
+    // Wheel contact records (front, rear), refilled by the contacts every tick.
+    struct WheelContact {
+        double point[3];        // deepest contact, world
+        double velocity[3];     // of the wheel body at the point
+        double normal[3];       // terrain to wheel, unit length
+        double depth;           // > 0 touching; 0 no contact (read as airborne)
+        dJointFeedback feedback;    // of the wheel's contact joint
+        bool from_shape;        // the contact is with an object or rider, not the terrain
+    } wheel_contacts[2];
+    // Set by a contact (head-first fall, hitting an object) for the step's crash.
+    bool crash_requested;
+    // Rider-against-rider contacts: the tick of the last and first one.
+    bool had_rider_contact;
+    int rider_contact_frame;
+    int first_rider_contact_frame;
 };
 
 // Applies one tick of control inputs to a racer. Values outside their ranges are

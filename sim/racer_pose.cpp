@@ -68,6 +68,11 @@ void reset_racer_physics(Racer *racer)
         dBodyEnable(b);
     racer->gates.gates_passed = 0;
     racer->gates.finished = false;
+    memset(racer->wheel_contacts, 0, sizeof racer->wheel_contacts);
+    racer->crash_requested = false;
+    racer->had_rider_contact = false;
+    racer->rider_contact_frame = 0;
+    racer->first_rider_contact_frame = 0;
 }
 
 void move_racer(Racer *racer, double dx, double dy, double dz)

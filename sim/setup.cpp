@@ -292,9 +292,15 @@ static double damping_multiplier(double v)
     return clampd(pow(2, clampd(v, -1000, 1000) * 0.02 - 1), 0.5, 2);
 }
 
+// A setting's fraction of the catalogue's range, as the physical value.
+static double within(double lo, double hi, double fraction)
+{
+    return lo + (hi - lo) * fraction;
+}
+
 static double lerp_setting(double lo, double hi, double v)
 {
-    return lo + (hi - lo) * clampd(v * 0.01, 0, 1);
+    return within(lo, hi, clampd(v * 0.01, 0, 1));
 }
 
 void set_default_racer_setup(Racer *racer)
@@ -449,35 +455,30 @@ bool apply_setup(Racer *racer, bool arcade_allowed)
 // Figures for the suspension menu
 
 // Spring rates are stored for both fork legs together in lbf/ft; riders read
-// kg/mm per leg.
+// kg/mm per leg. Lengths are stored in feet and shown in millimetres.
 double fork_spring_kg_per_mm(const BikeModel *m, double fraction)
 {
-    return (m->fork_spring_min + (m->fork_spring_max - m->fork_spring_min) * fraction) *
-           0.000744081972;
+    return within(m->fork_spring_min, m->fork_spring_max, fraction) * 0.000744081972;
 }
 
 double fork_preload_mm(const BikeModel *m, double fraction)
 {
-    return (m->fork_preload_min + (m->fork_preload_max - m->fork_preload_min) * fraction) *
-           304.8;
+    return within(m->fork_preload_min, m->fork_preload_max, fraction) * 304.8;
 }
 
 double fork_oil_level_mm(const BikeModel *m, double fraction)
 {
-    return (m->fork_oil_level_min + (m->fork_oil_level_max - m->fork_oil_level_min) * fraction) *
-           304.8;
+    return within(m->fork_oil_level_min, m->fork_oil_level_max, fraction) * 304.8;
 }
 
 double shock_spring_kg_per_mm(const BikeModel *m, double fraction)
 {
-    return (m->shock_spring_min + (m->shock_spring_max - m->shock_spring_min) * fraction) *
-           0.001488163945;
+    return within(m->shock_spring_min, m->shock_spring_max, fraction) * 0.001488163945;
 }
 
 double shock_preload_mm(const BikeModel *m, double fraction)
 {
-    return (m->shock_preload_min + (m->shock_preload_max - m->shock_preload_min) * fraction) *
-           304.8;
+    return within(m->shock_preload_min, m->shock_preload_max, fraction) * 304.8;
 }
 
 bool setup_physical_text(const BikeModel *model, const NumberSetting *setting, char *out,
