@@ -198,7 +198,7 @@ TEST_F(SimTool, BadUsageExitsWithStatusTwo)
         {"terrain", "tiny", "1"},
         {"terrain", "tiny", "x", "1"},
         {"terrain", "tiny", "1", "2z"},
-        {"ride", "tiny"},
+        {"fly", "tiny"},
     };
     for (const auto &args : cases) {
         SCOPED_TRACE(args.empty() ? "(none)" : args[0] + " ... " + std::to_string(args.size()));

@@ -1,0 +1,132 @@
+// "ruttmoor-sim ride" as other checks run it: the CSV it prints for a scripted
+// ride on flat ground, and the refusals of bad options and bad scripts.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/process.h"
+#include "tests/support/temp_home.h"
+
+namespace
+{
+
+const std::string tool = std::string(RUTTMOOR_BUILD_DIR) + "/ruttmoor-sim";
+const char HEADER[] = "t,x,y,z,speed_mph,rpm,gear,roll_deg,pitch_deg,steer_deg,crashed,"
+                      "front_contact,rear_contact";
+
+struct SimRideTool : testing::Test {
+    std::string root;
+
+    void SetUp() override
+    {
+        root = make_temp_dir();
+        std::filesystem::create_directories(root + "/data");
+        std::error_code ec;
+        std::filesystem::copy_file(std::string(RUTTMOOR_BUILD_DIR) + "/zzzz.saf",
+                                   root + "/data/zzzz.saf", ec);
+        ASSERT_FALSE(ec) << "the packed game data is needed: " << ec.message();
+    }
+    void TearDown() override { std::filesystem::remove_all(root); }
+
+    std::string script(const std::string &name, const std::string &text)
+    {
+        std::string path = root + "/" + name;
+        EXPECT_TRUE(write_bytes(path, text));
+        return path;
+    }
+    ProcessResult run(const std::vector<std::string> &args)
+    {
+        return run_process(tool, args,
+                           {"HOME=" + root, "XDG_DATA_HOME=" + root + "/xdg",
+                            "QK_HOME=" + root + "/data", "VRAK_LOGFILE", "VRAK_LOGFILE_FLAGS"});
+    }
+};
+
+std::vector<std::vector<double>> rows_of(const std::string &out)
+{
+    std::vector<std::vector<double>> rows;
+    std::istringstream in(out);
+    std::string line;
+    std::getline(in, line);     // the header
+    while (std::getline(in, line)) {
+        std::vector<double> row;
+        std::istringstream cells(line);
+        std::string cell;
+        while (std::getline(cells, cell, ','))
+            row.push_back(atof(cell.c_str()));
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+TEST_F(SimRideTool, FullThrottleOnFlatGroundPrintsARowEveryEighthSecond)
+{
+    std::string path = script("wot.txt", "# t throttle fb rb steer clutch dab back lean shift\n"
+                                         "\n"
+                                         "0 0 0 0 0 1 0 0 0 0\n"
+                                         "0.5 1 0 0 0 0 0 0 0 0\n");
+    ProcessResult r = run({"ride", "--flat", "--bike", "crf450(2013)", "--set",
+                           "auto_shift=yes", "--script", path, "--seconds", "4", "--start",
+                           "10,20,0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    ASSERT_EQ(r.out.substr(0, sizeof HEADER), std::string(HEADER) + "\n");
+    std::vector<std::vector<double>> rows = rows_of(r.out);
+    ASSERT_EQ(rows.size(), 33u);
+    for (size_t i = 0; i < rows.size(); i++) {
+        ASSERT_EQ(rows[i].size(), 13u) << i;
+        EXPECT_DOUBLE_EQ(rows[i][0], i * 0.125);
+    }
+    EXPECT_NEAR(rows[0][1], 10, 1e-3);
+    EXPECT_NEAR(rows[0][3], 20, 1e-3);
+    // The lever pulled in holds the bike while the engine revs; then it goes.
+    EXPECT_LT(rows[4][4], 0.5);
+    const std::vector<double> &last = rows.back();
+    EXPECT_GT(last[4], 20);             // mph
+    EXPECT_LT(last[3], 20 - 50);        // forward along -z at heading 0
+    EXPECT_EQ(last[10], 0);             // not crashed
+    EXPECT_EQ(last[11], 1);
+    EXPECT_EQ(last[12], 1);
+}
+
+TEST_F(SimRideTool, RefusesBadOptionsAndBadScripts)
+{
+    struct {
+        std::vector<std::string> args;
+        int status;
+        const char *message;
+    } cases[] = {
+        {{"ride"}, 2, "usage:"},
+        {{"ride", "--seconds", "1"}, 2, "usage:"},
+        {{"ride", "--flat", "--set", "no_such_key=1"}, 2, "Unknown setup key 'no_such_key'"},
+        {{"ride", "--flat", "--set", "max_dab_speed=fast"}, 2, "Bad number 'fast'"},
+        {{"ride", "--flat", "--set", "auto_shift=maybe"}, 2, "Bad choice 'maybe'"},
+        {{"ride", "--flat", "--seconds", "-1"}, 2, "Bad number of seconds"},
+        {{"ride", "--flat", "--start", "1,2"}, 2, "Expected --start X,Z,HEADING"},
+        {{"ride", "--flat", "--script", "/no/such/file"}, 1, "Can't open control script"},
+        {{"ride", "--flat", "--script", script("short.txt", "0 1 0 0 0 0 0 0 0\n")}, 1,
+         "Bad control line 1"},
+        {{"ride", "--flat", "--script", script("back.txt", "1 0 0 0 0 0 0 0 0 0\n"
+                                                           "0.5 0 0 0 0 0 0 0 0 0\n")},
+         1, "Bad control line 2"},
+        {{"ride", "--flat", "--script", script("shift.txt", "0 0 0 0 0 0 0 0 0 2\n")}, 1,
+         "Bad control line 1"},
+        {{"ride", "--flat", "--script", script("long.txt", std::string(2000, '1'))}, 1,
+         "Bad control line 1"},
+        {{"ride", "--flat", "--script", script("nan.txt", "0 nan 0 0 0 0 0 0 0 0\n")}, 1,
+         "Bad control line 1"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        ProcessResult r = run(c.args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+} // namespace
