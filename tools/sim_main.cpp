@@ -18,6 +18,10 @@
 //                                     flat ground of friction 1) with the setup
 //                                     keys given; prints a CSV header and a row
 //                                     every 1/8 s (see run_ride)
+//   ruttmoor-sim bench [--riders N] [--seconds S] [--track TRACKDIR]
+//                                     N scripted riders on the default track for S
+//                                     simulated seconds; prints timing figures as
+//                                     key=value lines (see sim_bench.cpp)
 //
 // Exit status: 0 done, 1 the data or the track could not be loaded (or written),
 // 2 bad usage. Other checks read these outputs: keep them stable.
@@ -47,12 +51,7 @@
 #include "track/gates.h"
 #include "track/terrain.h"
 #include "track/track.h"
-
-enum {
-    EXIT_DONE = 0,
-    EXIT_FAILED = 1,
-    EXIT_USAGE = 2,
-};
+#include "tools/sim_tool.h"
 
 static const char USAGE[] = "usage: ruttmoor-sim trackinfo TRACKDIR\n"
                             "       ruttmoor-sim terrain TRACKDIR X Z\n"
@@ -64,7 +63,7 @@ static const char USAGE[] = "usage: ruttmoor-sim trackinfo TRACKDIR\n"
 
 struct Command {
     const char *name;
-    int arguments;          // after the command word; -1: one or more
+    int arguments;          // after the command word; -1: one or more, -2: any number
     int (*run)(char **args);
 };
 
@@ -116,9 +115,7 @@ static void repeat_log_since(long offset)
     fclose(in);
 }
 
-// The data check and the track load every command needs. False after the reason
-// has been printed.
-static bool load_track_for_command(const char *directory)
+bool load_track_for_command(const char *directory)
 {
     if (!data_check_game_data(GAME_DATA_DIGEST)) {
         fprintf(stderr, "Can't find game data\n");
@@ -288,7 +285,7 @@ static bool same_text_any_case(const char *a, const char *b)
 
 // KEY=VALUE onto the rider's setup: numbers are clamped to their range, choices
 // match one of their texts (any case), text is cut to its length.
-static bool set_setup_value(const char *assignment)
+bool set_setup_value(const char *assignment)
 {
     const char *equals = strchr(assignment, '=');
     if (!equals) {
@@ -346,9 +343,7 @@ static void make_flat_terrain(Terrain *t)
     t->tiles[0].texture = "";
 }
 
-// Turns the racer (at its design pose) by heading about the vertical through the
-// frame, then stands it at x, z on the ground.
-static void place_racer(Racer *racer, const Terrain *t, double x, double z, double heading)
+void place_racer(Racer *racer, const Terrain *t, double x, double z, double heading)
 {
     const BikeVec3 &fp = racer->model.frame_position;
     dMatrix3 turn;
@@ -373,7 +368,7 @@ static void place_racer(Racer *racer, const Terrain *t, double x, double z, doub
 
 // The clutch lever as the main loop turns it into engagement: let out at no more
 // than 4 per second, pulled in at once.
-static float clutch_from_lever(float current, float lever)
+float clutch_from_lever(float current, float lever)
 {
     float target = std::min(std::max(1 - lever * 8.0f / 7.0f, 0.0f), 1.0f);
     if (target > current)
@@ -554,6 +549,7 @@ static const Command commands[] = {
     {"trackinfo", 1, run_trackinfo},
     {"terrain", 3, run_terrain},
     {"ride", -1, run_ride},
+    {"bench", -2, run_bench},
 };
 
 int main(int argc, char **argv)
@@ -561,7 +557,7 @@ int main(int argc, char **argv)
     const Command *command = nullptr;
     for (const Command &c : commands) {
         if (argc >= 2 && strcmp(argv[1], c.name) == 0 &&
-            (c.arguments < 0 ? argc >= 3 : argc == 2 + c.arguments))
+            (c.arguments == -2 || (c.arguments < 0 ? argc >= 3 : argc == 2 + c.arguments)))
             command = &c;
     }
     if (!command) {

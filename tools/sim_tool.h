@@ -1,0 +1,28 @@
+// What the commands of ruttmoor-sim share across its source files: the exit
+// statuses, the track load with its messages, the setup keys, placing a racer and
+// the clutch lever. sim_main.cpp owns these; sim_bench.cpp runs "bench".
+#pragma once
+
+struct Racer;
+struct Terrain;
+
+enum {
+    EXIT_DONE = 0,
+    EXIT_FAILED = 1,
+    EXIT_USAGE = 2,
+};
+
+// The data check and the track load every command needs. False after the reason
+// has been printed.
+bool load_track_for_command(const char *directory);
+// KEY=VALUE onto the rider's setup. False after the reason has been printed.
+bool set_setup_value(const char *assignment);
+// Turns the racer (at its design pose) by heading (rad) about the vertical through
+// the frame, then stands it at x, z on the ground.
+void place_racer(Racer *racer, const Terrain *t, double x, double z, double heading);
+// The clutch lever (0 released, 1 pulled in) as the main loop turns it into
+// engagement from the current one.
+float clutch_from_lever(float current, float lever);
+
+// "bench" and its options; the exit status.
+int run_bench(char **args);
