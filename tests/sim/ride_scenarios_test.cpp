@@ -11,13 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/process.h"
+#include "tests/support/sim_tool.h"
 #include "tests/support/temp_home.h"
 
 namespace
 {
 
-const std::string tool = std::string(RUTTMOOR_BUILD_DIR) + "/ruttmoor-sim";
 const std::string fixtures = std::string(RUTTMOOR_SOURCE_DIR) + "/tests/fixtures/ride/";
 
 // Columns of a CSV row.
@@ -25,26 +24,7 @@ enum { T, X, Y, Z, MPH, RPM, GEAR, ROLL, PITCH, STEER, CRASHED, FRONT, REAR, COL
 
 typedef std::vector<std::vector<double>> Rows;
 
-struct RideScenario : testing::Test {
-    std::string root;
-
-    void SetUp() override
-    {
-        root = make_temp_dir();
-        std::filesystem::create_directories(root + "/data");
-        std::error_code ec;
-        std::filesystem::copy_file(std::string(RUTTMOOR_BUILD_DIR) + "/zzzz.saf",
-                                   root + "/data/zzzz.saf", ec);
-        ASSERT_FALSE(ec) << "the packed game data is needed: " << ec.message();
-    }
-    void TearDown() override { std::filesystem::remove_all(root); }
-
-    std::string script(const std::string &name, const std::string &text)
-    {
-        std::string path = root + "/" + name;
-        EXPECT_TRUE(write_bytes(path, text));
-        return path;
-    }
+struct RideScenario : SimToolTest {
     // Rides on flat ground and returns the rows; none when the tool failed.
     Rows ride(const std::string &script_path, double seconds,
               const std::vector<std::string> &extra)
@@ -52,10 +32,7 @@ struct RideScenario : testing::Test {
         std::vector<std::string> args = {"ride", "--flat", "--script", script_path,
                                          "--seconds", std::to_string(seconds)};
         args.insert(args.end(), extra.begin(), extra.end());
-        ProcessResult r = run_process(tool, args,
-                                      {"HOME=" + root, "XDG_DATA_HOME=" + root + "/xdg",
-                                       "QK_HOME=" + root + "/data", "VRAK_LOGFILE",
-                                       "VRAK_LOGFILE_FLAGS"});
+        ProcessResult r = run(args);
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err, "");
         Rows rows;

@@ -9,35 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/process.h"
+#include "tests/support/sim_tool.h"
 #include "tests/support/temp_home.h"
 
 namespace
 {
 
-const std::string tool = std::string(RUTTMOOR_BUILD_DIR) + "/ruttmoor-sim";
 
-struct SimBenchTool : testing::Test {
-    std::string root;
-
-    void SetUp() override
-    {
-        root = make_temp_dir();
-        std::filesystem::create_directories(root + "/data");
-        std::error_code ec;
-        std::filesystem::copy_file(std::string(RUTTMOOR_BUILD_DIR) + "/zzzz.saf",
-                                   root + "/data/zzzz.saf", ec);
-        ASSERT_FALSE(ec) << "the packed game data is needed: " << ec.message();
-    }
-    void TearDown() override { std::filesystem::remove_all(root); }
-
-    ProcessResult run(const std::vector<std::string> &args)
-    {
-        return run_process(tool, args,
-                           {"HOME=" + root, "XDG_DATA_HOME=" + root + "/xdg",
-                            "QK_HOME=" + root + "/data", "VRAK_LOGFILE", "VRAK_LOGFILE_FLAGS"},
-                           0, 60);
-    }
+// The bench runs a whole simulated second or more: give it time.
+struct SimBenchTool : SimToolTest {
+    ProcessResult run(const std::vector<std::string> &args) { return SimToolTest::run(args, 60); }
 };
 
 std::map<std::string, std::string> keys_of(const std::string &out)

@@ -5,35 +5,14 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/support/process.h"
+#include "tests/support/sim_tool.h"
 #include "tests/support/temp_home.h"
 
 namespace
 {
 
-const std::string tool = std::string(RUTTMOOR_BUILD_DIR) + "/ruttmoor-sim";
 
-struct SimBikeTool : testing::Test {
-    std::string root;
-
-    void SetUp() override
-    {
-        root = make_temp_dir();
-        std::filesystem::create_directories(root + "/data");
-        std::error_code ec;
-        std::filesystem::copy_file(std::string(RUTTMOOR_BUILD_DIR) + "/zzzz.saf",
-                                   root + "/data/zzzz.saf", ec);
-        ASSERT_FALSE(ec) << "the packed game data is needed: " << ec.message();
-    }
-    void TearDown() override { std::filesystem::remove_all(root); }
-
-    ProcessResult run(const std::vector<std::string> &args)
-    {
-        return run_process(tool, args,
-                           {"HOME=" + root, "XDG_DATA_HOME=" + root + "/xdg",
-                            "QK_HOME=" + root + "/data", "VRAK_LOGFILE", "VRAK_LOGFILE_FLAGS"});
-    }
-};
+using SimBikeTool = SimToolTest;
 
 double value_after(const std::string &text, const std::string &key)
 {

@@ -8,43 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/process.h"
+#include "tests/support/sim_tool.h"
 #include "tests/support/temp_home.h"
 
 namespace
 {
 
-const std::string tool = std::string(RUTTMOOR_BUILD_DIR) + "/ruttmoor-sim";
 const char HEADER[] = "t,x,y,z,speed_mph,rpm,gear,roll_deg,pitch_deg,steer_deg,crashed,"
                       "front_contact,rear_contact";
 
-struct SimRideTool : testing::Test {
-    std::string root;
-
-    void SetUp() override
-    {
-        root = make_temp_dir();
-        std::filesystem::create_directories(root + "/data");
-        std::error_code ec;
-        std::filesystem::copy_file(std::string(RUTTMOOR_BUILD_DIR) + "/zzzz.saf",
-                                   root + "/data/zzzz.saf", ec);
-        ASSERT_FALSE(ec) << "the packed game data is needed: " << ec.message();
-    }
-    void TearDown() override { std::filesystem::remove_all(root); }
-
-    std::string script(const std::string &name, const std::string &text)
-    {
-        std::string path = root + "/" + name;
-        EXPECT_TRUE(write_bytes(path, text));
-        return path;
-    }
-    ProcessResult run(const std::vector<std::string> &args)
-    {
-        return run_process(tool, args,
-                           {"HOME=" + root, "XDG_DATA_HOME=" + root + "/xdg",
-                            "QK_HOME=" + root + "/data", "VRAK_LOGFILE", "VRAK_LOGFILE_FLAGS"});
-    }
-};
+using SimRideTool = SimToolTest;
 
 std::vector<std::vector<double>> rows_of(const std::string &out)
 {
