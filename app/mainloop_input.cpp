@@ -13,6 +13,7 @@
 #include "core/settings.h"
 #include "net/client.h"
 #include "platform/vrak.h"
+#include "race/demo.h"
 #include "race/race.h"
 #include "sim/racer.h"
 #include "sim/setup.h"
@@ -67,11 +68,14 @@ static void leave_editor() {}
 // Seeks the demo being played by the given seconds.
 static void demo_seek(double seconds)
 {
-    (void)seconds;
+    seek_demo(seconds);
 }
 
 // Starts the time-trial attempt again.
-static void restart_time_trial() {}
+static void restart_time_trial()
+{
+    time_trial_start();
+}
 
 // ---------------------------------------------------------------------------
 

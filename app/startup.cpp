@@ -194,7 +194,10 @@ static void start_background_race(const char *demo_track)
         code = 0;
     if (!playing)
         lineup[0] = 2;
-    new_race(lineup, playing, false, 0, 1000, settings().skill.selected);
+    if (!o.track.empty())
+        settings_edit().track = intern_string(o.track.c_str());
+    if (!new_race(lineup, playing, false, 0, 1000, settings().skill.selected))
+        vrak_log("Can't start the background race\n");
 }
 
 static void shutdown()

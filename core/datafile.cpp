@@ -351,8 +351,9 @@ bool data_rename(const char *old_name, const char *new_name)
         return false;
     if (std::rename(from.c_str(), to.c_str()) == 0)
         return true;
-    // A target rename() cannot replace (a directory, say) is removed first.
-    if (std::remove(to.c_str()) != 0)
+    // An empty folder in the way is removed first; any other failure leaves the
+    // target as it was, so a failed rename never loses the old file.
+    if (!std::filesystem::is_directory(to, ec) || std::remove(to.c_str()) != 0)
         return false;
     return std::rename(from.c_str(), to.c_str()) == 0;
 }

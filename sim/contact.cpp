@@ -5,7 +5,9 @@
 // The terrain is seen as triangles over its grid cells (the checkerboard split of
 // the terrain module); sample indices clamp to the grid, so outside it the border
 // heights continue. A body so far off that its cells cannot be counted in an int,
-// or whose position is not finite, has no terrain contact.
+// or whose position is not finite, has no terrain contact. Triangles, cells and
+// whole part shapes that provably cannot give the deepest hit are skipped before
+// the exact tests run; the contacts made are those of testing everything.
 #include "sim/contact.h"
 
 #include <algorithm>
@@ -194,25 +196,101 @@ static bool terrain_usable(const Terrain *t)
            t->heights.size() >= (size_t)t->grid_size * t->grid_size;
 }
 
-// The deepest hit over the cells under a square of half-size reach around centre.
+// Where a tested body can reach: a box around it in x and z, and its lowest point.
+// The box is open upwards because a body sunk below a face is still pushed up by
+// it. A triangle that lies wholly outside the box, or wholly below the lowest
+// point, is farther than the body's radius from every point the tests measure
+// from, so it can only give no contact and is skipped. The margin keeps rounding
+// from ever deciding: the skipped triangles miss by more than it.
+struct TerrainReach {
+    double x0, x1, z0, z1;
+    double lowest;
+    double radius;      // the sphere's or the tube's
+};
+
+static constexpr double REACH_MARGIN = 1e-6;    // ft
+
+static TerrainReach sphere_reach(const double centre[3], double radius)
+{
+    double r = radius + REACH_MARGIN;
+    return {centre[0] - r, centre[0] + r, centre[2] - r, centre[2] + r, centre[1] - r, radius};
+}
+
+// The tube around a circle reaches R·sqrt(1 − a_k²) + r along axis k.
+static TerrainReach torus_reach(const double centre[3], const double axle[3], double big_r,
+                                double r)
+{
+    double e[3];
+    for (int k = 0; k < 3; k++)
+        e[k] = big_r * std::sqrt(std::max(0.0, 1 - axle[k] * axle[k])) + r + REACH_MARGIN;
+    return {centre[0] - e[0], centre[0] + e[0], centre[2] - e[2], centre[2] + e[2],
+            centre[1] - e[1], r};
+}
+
+// Written so that a NaN anywhere keeps the triangle (the tests then decide). A hit
+// that must be deeper than beat needs a triangle point within radius − beat of
+// the sphere or the tube's circle, so the lowest point may be raised by beat; not
+// by more than the radius, though, because a body sunk below a face (its centre or
+// circle under it) is pushed up with depths beyond the radius.
+static bool out_of_reach(const ContactTriangle &tri, const TerrainReach &reach, double beat)
+{
+    double lo_x = tri.v[0][0], hi_x = lo_x, lo_z = tri.v[0][2], hi_z = lo_z, hi_y = tri.v[0][1];
+    for (int k = 1; k < 3; k++) {
+        lo_x = std::min(lo_x, tri.v[k][0]);
+        hi_x = std::max(hi_x, tri.v[k][0]);
+        lo_z = std::min(lo_z, tri.v[k][2]);
+        hi_z = std::max(hi_z, tri.v[k][2]);
+        hi_y = std::max(hi_y, tri.v[k][1]);
+    }
+    return hi_x < reach.x0 || lo_x > reach.x1 || hi_z < reach.z0 || lo_z > reach.z1 ||
+           hi_y < reach.lowest + std::min(beat, reach.radius);
+}
+
+// The highest sample of the cells x0..x1, z0..z1 (indices clamped like the cells').
+static double highest_sample(const Terrain *t, int x0, int x1, int z0, int z1)
+{
+    int last = t->grid_size - 1;
+    int i0 = std::clamp(x0, 0, last), i1 = std::clamp(x1 + 1, 0, last);
+    int j0 = std::clamp(z0, 0, last), j1 = std::clamp(z1 + 1, 0, last);
+    float top = -INFINITY;
+    for (int j = j0; j <= j1; j++) {
+        const float *row = &t->heights[(size_t)j * t->grid_size];
+        for (int i = i0; i <= i1; i++)
+            top = std::max(top, row[i]);
+    }
+    return top;
+}
+
+// The deepest hit over the cells under a square of half-size half around centre.
+// Cells and triangles out of reach are passed over: they could not give a hit
+// deeper than the deepest so far, so the result is that of testing them all.
 template <typename Test>
-static double deepest_over_cells(const Terrain *t, const double centre[3], double reach,
-                                 ContactHit *out, Test test)
+static double deepest_over_cells(const Terrain *t, const double centre[3], double half,
+                                 const TerrainReach &reach, ContactHit *out, Test test)
 {
     *out = ContactHit{};
     out->normal[1] = 1;
     int x0, x1, z0, z1;
-    if (!terrain_usable(t) || !(reach >= 0) ||
-        !cell_range(t, centre[0] - reach, centre[0] + reach, &x0, &x1) ||
-        !cell_range(t, centre[2] - reach, centre[2] + reach, &z0, &z1))
+    if (!terrain_usable(t) || !(half >= 0) ||
+        !cell_range(t, centre[0] - half, centre[0] + half, &x0, &x1) ||
+        !cell_range(t, centre[2] - half, centre[2] + half, &z0, &z1))
         return 0;
+    double cell = t->cell;
     for (int j = z0; j <= z1; j++) {
+        if ((j + 1) * cell < reach.z0 || j * cell > reach.z1)
+            continue;
         for (int i = x0; i <= x1; i++) {
+            if ((i + 1) * cell < reach.x0 || i * cell > reach.x1 ||
+                highest_sample(t, i, i, j, j) < reach.lowest + std::min(out->depth, reach.radius))
+                continue;
             ContactTriangle tri[2];
             cell_triangles(t, i, j, tri);
             for (int k = 0; k < 2; k++) {
+                // Only a hit deeper than the deepest so far counts.
+                if (out_of_reach(tri[k], reach, out->depth))
+                    continue;
                 ContactHit hit;
-                if (test(tri[k], &hit) > out->depth)
+                if (test(tri[k], out->depth, &hit) > out->depth)
                     *out = hit;
             }
         }
@@ -222,22 +300,62 @@ static double deepest_over_cells(const Terrain *t, const double centre[3], doubl
     return out->depth;
 }
 
+// A triangle wholly on one side of the wheel's plane, all of it farther from that
+// plane than the tube's radius less beat, can only give a hit deeper than beat
+// through the sunk-wheel case, which needs the centre over the triangle in plan
+// view. Every other case measures from a rim point, which lies in the plane.
+static bool beside_wheel(const ContactTriangle &tri, const double c[3], const double a[3],
+                         double r, double beat)
+{
+    double lo_x = std::min({tri.v[0][0], tri.v[1][0], tri.v[2][0]});
+    double hi_x = std::max({tri.v[0][0], tri.v[1][0], tri.v[2][0]});
+    double lo_z = std::min({tri.v[0][2], tri.v[1][2], tri.v[2][2]});
+    double hi_z = std::max({tri.v[0][2], tri.v[1][2], tri.v[2][2]});
+    if (!(c[0] < lo_x || c[0] > hi_x || c[2] < lo_z || c[2] > hi_z))
+        return false;
+    double limit = std::max(r - beat, 0.0) + REACH_MARGIN;
+    int above = 0, below = 0;
+    for (const double *v : tri.v) {
+        double along = (v[0] - c[0]) * a[0] + (v[1] - c[1]) * a[1] + (v[2] - c[2]) * a[2];
+        above += along > limit;
+        below += along < -limit;
+    }
+    return above == 3 || below == 3;
+}
+
 double wheel_terrain_hit(const Terrain *t, const double centre[3], const double axle[3],
                          double big_r, double r, ContactHit *out)
 {
-    return deepest_over_cells(t, centre, big_r + r, out,
-                              [&](const ContactTriangle &tri, ContactHit *hit) {
-                                  return torus_triangle(centre, axle, big_r, r, tri, hit);
+    return deepest_over_cells(t, centre, big_r + r, torus_reach(centre, axle, big_r, r), out,
+                              [&](const ContactTriangle &tri, double beat, ContactHit *hit) {
+                                  if (beside_wheel(tri, centre, axle, r, beat))
+                                      return 0.0;
+                                  return torus_triangle(centre, axle, big_r, r, tri, hit, true,
+                                                        beat);
                               });
 }
 
 double probe_terrain_sphere(const Terrain *t, const double centre[3], double radius,
                             ContactHit *out)
 {
-    return deepest_over_cells(t, centre, radius, out,
-                              [&](const ContactTriangle &tri, ContactHit *hit) {
+    return deepest_over_cells(t, centre, radius, sphere_reach(centre, radius), out,
+                              [&](const ContactTriangle &tri, double, ContactHit *hit) {
                                   return sphere_triangle(centre, radius, tri, hit);
                               });
+}
+
+// The highest terrain sample under the square that a shape on a body at pos can
+// reach, or infinity when that cannot be told. Each sphere's cells lie within the
+// shape's bounding square, so a sphere (or the whole bounding sphere) whose lowest
+// point is above it cannot touch and its test can be skipped.
+static double terrain_top_under_shape(const Terrain *t, const double pos[3], double bounding)
+{
+    double b = bounding + 1e-4;     // the radius was summed in single precision
+    int x0, x1, z0, z1;
+    if (!terrain_usable(t) || !(b >= 0) || !cell_range(t, pos[0] - b, pos[0] + b, &x0, &x1) ||
+        !cell_range(t, pos[2] - b, pos[2] + b, &z0, &z1))
+        return INFINITY;
+    return highest_sample(t, x0, x1, z0, z1);
 }
 
 // The tile type under a point; null when the terrain carries no usable tiles.
@@ -366,11 +484,17 @@ bool part_terrain_contacts(Racer *racer, const Terrain *t, bool make_joints)
         dBodyID body = racer->bodies[body_index];
         if (!shape || !body)
             continue;
+        const dReal *pos = dBodyGetPosition(body);
+        double top = terrain_top_under_shape(t, pos, shape->bounding_radius);
+        if (top < pos[1] - (shape->bounding_radius + 1e-4) - REACH_MARGIN)
+            continue;
         bool touched = false;
         for (const ShapeSphere &sphere : shape->spheres) {
             double local[3] = {sphere.centre[0], sphere.centre[1], sphere.centre[2]};
             double centre[3];
             body_point(body, local, centre);
+            if (top < centre[1] - sphere.radius - REACH_MARGIN)
+                continue;
             ContactHit hit;
             if (!(probe_terrain_sphere(t, centre, sphere.radius, &hit) > 0))
                 continue;

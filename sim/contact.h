@@ -89,6 +89,12 @@ struct RiderTouch {
     bool front_to_front;            // a front part of each touched the other's
 };
 RiderTouch rider_contacts(Racer *a, Racer *b, ContactMode mode, bool peer_test);
+// How far any part of the racer (wheels as tori, parts by their shapes' bounding
+// radii) reaches from its frame's position, with a small margin.
+double racer_reach(const Racer *racer);
+// True when two racers with these reaches are too far apart for any part pair to
+// be tested: rider_contacts would find nothing.
+bool racers_out_of_reach(const Racer *a, double reach_a, const Racer *b, double reach_b);
 // The mode for a pair this tick: "force" when either already had a rider contact.
 ContactMode rider_contact_mode(const Racer *a, const Racer *b, int frame);
 // The contact-timer rules after a touch, and the contact bookkeeping.
@@ -96,6 +102,8 @@ void rider_contact_rules(Racer *a, Racer *b, const RiderTouch &touch, int frame)
 
 // Static track objects near the frame against the racer's wheels and parts.
 bool static_object_contacts(Racer *racer);
+// The frame number object contacts mark on the statues they touch.
+void contacts_set_frame(int frame);
 
 // Every contact of one racer with the loaded track (terrain and static objects).
 // Returns whether anything touched.

@@ -216,23 +216,50 @@ static double edge_nearest(const ContactTriangle &tri, int i, const double centr
     return std::sqrt(db < da ? db : da);
 }
 
-// Step 5 of the torus test: the distance from the centre circle to the triangle's
-// boundary decides.
-static double torus_fallback(const double c[3], const double a[3], double big_r, double r,
-                             const ContactTriangle &tri, const double n[3], ContactHit *out)
+// No point of edge i lies nearer than this to the circle: a circle point is in the
+// circle's plane and at R from the centre, so a point's distance to it is at least
+// its distance to that plane and at least the gap between its distance from the
+// centre and R. Each bound is taken at its own minimum along the segment.
+static double edge_distance_bound(const ContactTriangle &tri, int i, const double c[3],
+                                  const double a[3], double big_r)
 {
-    double best = INFINITY;
-    int best_kind = -1;     // 0..2 edges, 3..5 vertices
-    double best_point[3] = {0, 0, 0};
-    for (int i = 0; i < 3; i++) {
-        double p[3];
-        double dist = edge_nearest(tri, i, c, a, big_r, p);
-        if (dist < best) {
-            best = dist;
-            best_kind = i;
-            set(best_point, p);
-        }
+    const double *p0 = tri.v[i], *p1 = tri.v[(i + 1) % 3];
+    double w0[3], w1[3], d[3];
+    sub(p0, c, w0);
+    sub(p1, c, w1);
+    sub(p1, p0, d);
+    double a0 = dot(w0, a), a1 = dot(w1, a);
+    double plane = (a0 > 0) != (a1 > 0) ? 0 : std::fmin(std::fabs(a0), std::fabs(a1));
+    double far = std::sqrt(std::fmax(dot(w0, w0), dot(w1, w1)));
+    double dd = dot(d, d), t = dd > 0 ? -dot(w0, d) / dd : 0;
+    t = t < 0 ? 0 : t > 1 ? 1 : t;
+    double nearest[3];
+    scale_add(w0, d, t, nearest);
+    double near = length(nearest);
+    double shell = near > big_r ? near - big_r : far < big_r ? big_r - far : 0;
+    return std::fmax(plane, shell);
+}
+
+// Step 5 of the torus test: the distance from the centre circle to the triangle's
+// boundary decides. An edge whose distance bound shows it can be neither the
+// nearest feature nor give a contact deeper than beat is not searched.
+static double torus_fallback(const double c[3], const double a[3], double big_r, double r,
+                             const ContactTriangle &tri, const double n[3], double beat,
+                             ContactHit *out)
+{
+    // Every point of a triangle wholly on one side of the wheel's plane, farther
+    // than r − beat from it, is at least that far from the circle.
+    double useless = r - beat + 1e-9;
+    double along[3];
+    for (int k = 0; k < 3; k++) {
+        double w[3];
+        sub(tri.v[k], c, w);
+        along[k] = dot(w, a);
     }
+    if ((along[0] > useless && along[1] > useless && along[2] > useless) ||
+        (along[0] < -useless && along[1] < -useless && along[2] < -useless))
+        return no_contact(out);
+    double vertex_dist[3], nearest_vertex = INFINITY;
     for (int k = 0; k < 3; k++) {
         double w[3];
         sub(tri.v[k], c, w);
@@ -244,9 +271,28 @@ static double torus_fallback(const double c[3], const double a[3], double big_r,
         double disc[3], diff[3];
         scale_add(c, w, 1, disc);
         sub(tri.v[k], disc, diff);
-        double dist = length(diff);
+        vertex_dist[k] = length(diff);
+        nearest_vertex = std::fmin(nearest_vertex, vertex_dist[k]);
+    }
+    // The margin in useless keeps rounding out of the decision.
+    double best = INFINITY;
+    int best_kind = -1;     // 0..2 edges, 3..5 vertices
+    double best_point[3] = {0, 0, 0};
+    for (int i = 0; i < 3; i++) {
+        double bound = edge_distance_bound(tri, i, c, a, big_r);
+        if (bound > useless || bound > nearest_vertex + 1e-9 || bound > best + 1e-9)
+            continue;
+        double p[3];
+        double dist = edge_nearest(tri, i, c, a, big_r, p);
         if (dist < best) {
             best = dist;
+            best_kind = i;
+            set(best_point, p);
+        }
+    }
+    for (int k = 0; k < 3; k++) {
+        if (vertex_dist[k] < best) {
+            best = vertex_dist[k];
             best_kind = 3 + k;
             set(best_point, tri.v[k]);
         }
@@ -294,7 +340,7 @@ static double torus_fallback(const double c[3], const double a[3], double big_r,
 }
 
 double torus_triangle(const double c[3], const double a[3], double big_r, double r,
-                      const ContactTriangle &tri, ContactHit *out, bool fallback)
+                      const ContactTriangle &tri, ContactHit *out, bool fallback, double beat)
 {
     double n[3];
     triangle_normal(tri, n);
@@ -399,7 +445,7 @@ double torus_triangle(const double c[3], const double a[3], double big_r, double
     }
     if (!fallback)
         return no_contact(out);
-    return torus_fallback(c, a, big_r, r, tri, n, out);
+    return torus_fallback(c, a, big_r, r, tri, n, std::fmax(beat, 0.0), out);
 }
 
 double sphere_triangle(const double s[3], double r, const ContactTriangle &tri, ContactHit *out)

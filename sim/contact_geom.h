@@ -19,10 +19,12 @@ struct ContactHit {
 
 // The tube of radius r around the circle of radius R (centre, unit axle) against a
 // triangle. Without the fallback (the roost emitter's variant) a wheel whose centre
-// circle misses the triangle's face gives no contact. Returns the depth.
+// circle misses the triangle's face gives no contact. Returns the depth. A caller
+// that keeps only hits deeper than beat (the deepest so far) may pass it: a
+// fallback hit that could not be deeper is then reported as none, unsearched.
 double torus_triangle(const double centre[3], const double axle[3], double torus_radius,
                       double tube_radius, const ContactTriangle &tri, ContactHit *out,
-                      bool fallback = true);
+                      bool fallback = true, double beat = 0);
 double sphere_triangle(const double centre[3], double radius, const ContactTriangle &tri,
                        ContactHit *out);
 // The normal points from the first sphere towards the second.

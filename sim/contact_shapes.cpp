@@ -1,7 +1,11 @@
 // Shape against shape: the racer's wheels and part shapes against the track's
 // static objects and against the parts of other racers, with the crash rule for a
 // rider hitting an object and the contact-timer rules of rider collisions. Pairs
-// are rejected by their bounding radii before any sphere pair is tested.
+// are rejected by their bounding radii before any sphere pair is tested, each
+// sphere by the other shape's bounding sphere, and a whole racer by its reach.
+// Every rejection is by the triangle inequality with a small margin, so it only
+// skips tests that could find nothing. Scratch lists live in one file-static
+// record and keep their storage, so a tick allocates nothing once they have grown.
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -14,6 +18,9 @@
 #include "track/track.h"
 
 static constexpr double MAX_SHAPE_FORCE = 1000;     // lbf, "force" mode
+// Added to every rejection distance: bounding radii are summed in single precision,
+// and a rejected pair must miss by more than rounding could ever change.
+static constexpr double CULL_MARGIN = 1e-4;         // ft
 
 // A sphere placed in the world.
 struct PlacedSphere {
@@ -102,6 +109,26 @@ static double distance(const double a[3], const double b[3])
     return std::sqrt(dot3(d, d));
 }
 
+// Most sphere pairs of two nearby shapes are apart; this settles them without the
+// square root, leaving the pairs near touching distance to sphere_sphere.
+static bool clearly_apart(const PlacedSphere &a, const PlacedSphere &b)
+{
+    double d[3] = {a.centre[0] - b.centre[0], a.centre[1] - b.centre[1],
+                   a.centre[2] - b.centre[2]};
+    double sum = a.radius + b.radius;
+    return dot3(d, d) > sum * sum * (1 + 1e-9) + 1e-12;
+}
+
+// The second shape's spheres, placed once per shape pair. Shapes with more spheres
+// than this are placed sphere by sphere inside the loop instead, in the same order.
+static constexpr int PLACED_MAX = 128;
+
+static struct {
+    PlacedSphere second[PLACED_MAX];
+    bool second_near[PLACED_MAX];       // reaches the first shape's bounding sphere
+    std::vector<int> statues;           // statues near the racer
+} scratch;
+
 bool shape_contacts(const Shape *s1, dBodyID b1, const double pos1[3], const double rot1[12],
                     const Shape *s2, dBodyID b2, const double pos2[3], const double rot2[12],
                     ContactMode mode)
@@ -110,14 +137,38 @@ bool shape_contacts(const Shape *s1, dBodyID b1, const double pos1[3], const dou
         return false;
     if (!(distance(pos1, pos2) < s1->bounding_radius + s2->bounding_radius))
         return false;
-    std::vector<PlacedSphere> second(s2->spheres.size());
-    for (size_t k = 0; k < second.size(); k++)
-        place(s2->spheres[k], pos2, rot2, &second[k]);
+    // Only the spheres of each shape that reach the other's bounding sphere can
+    // touch; the pairs that are tested keep the order of the full double loop.
+    size_t count = s2->spheres.size();
+    bool placed_once = count <= PLACED_MAX;
+    double reach1 = s1->bounding_radius + CULL_MARGIN;
+    bool any_near = !placed_once;
+    for (size_t k = 0; placed_once && k < count; k++) {
+        PlacedSphere &placed = scratch.second[k];
+        place(s2->spheres[k], pos2, rot2, &placed);
+        scratch.second_near[k] = distance(placed.centre, pos1) < placed.radius + reach1;
+        any_near |= scratch.second_near[k];
+    }
+    if (!any_near)
+        return false;
+    double reach2 = s2->bounding_radius + CULL_MARGIN;
     bool touched = false;
     for (const ShapeSphere &sphere : s1->spheres) {
         PlacedSphere first;
         place(sphere, pos1, rot1, &first);
-        for (const PlacedSphere &other : second) {
+        if (!(distance(first.centre, pos2) < first.radius + reach2))
+            continue;
+        for (size_t k = 0; k < count; k++) {
+            PlacedSphere other;
+            if (placed_once) {
+                if (!scratch.second_near[k])
+                    continue;
+                other = scratch.second[k];
+            } else {
+                place(s2->spheres[k], pos2, rot2, &other);
+            }
+            if (clearly_apart(first, other))
+                continue;
             ContactHit hit;
             if (sphere_pair(first, b1, other, b2, mode, &hit))
                 touched = true;
@@ -152,9 +203,17 @@ bool wheel_shape_contacts(Racer *racer, int wheel, const Shape *s2, dBodyID b2,
     Racer::WheelContact &rec = racer->wheel_contacts[wheel];
     bool may_take_over = rec.depth == 0 || rec.from_shape;
     bool touched = false;
+    double tube_reach = w.tyre_section_radius + CULL_MARGIN;
     for (const ShapeSphere &sphere : s2->spheres) {
         PlacedSphere other;
         place(sphere, pos2, rot2, &other);
+        // Every rim point lies in the wheel's plane, within R of the centre: a sphere
+        // farther than the tube from that plane or from that disc cannot touch.
+        double rel[3] = {other.centre[0] - centre[0], other.centre[1] - centre[1],
+                         other.centre[2] - centre[2]};
+        if (!(std::fabs(dot3(rel, axle)) < other.radius + tube_reach) ||
+            !(std::sqrt(dot3(rel, rel)) < w.tyre_centre_radius + other.radius + tube_reach))
+            continue;
         // The tube around the rim point nearest to the sphere stands in for the tyre.
         PlacedSphere tube;
         nearest_circle_point(centre, axle, w.tyre_centre_radius, other.centre, tube.centre);
@@ -226,10 +285,38 @@ static bool peer_test_pair(int pa, int pb)
     return back && front;
 }
 
+double racer_reach(const Racer *racer)
+{
+    const dReal *frame = dBodyGetPosition(racer->bodies[BODY_FRAME]);
+    double reach = 0;
+    for (int body = 0; body < RACER_BODY_COUNT; body++) {
+        double radius = racer->shapes[body] ? racer->shapes[body]->bounding_radius : 0.0;
+        if (is_wheel(body)) {
+            const WheelRecord &w = body == BODY_FRONT_WHEEL ? racer->model.front_wheel
+                                                            : racer->model.rear_wheel;
+            radius = std::max(radius, (double)w.tyre_centre_radius + w.tyre_section_radius);
+        }
+        const dReal *p = dBodyGetPosition(racer->bodies[body]);
+        double d[3] = {p[0] - frame[0], p[1] - frame[1], p[2] - frame[2]};
+        reach = std::max(reach, std::sqrt(dot3(d, d)) + radius);
+    }
+    return reach + CULL_MARGIN;
+}
+
+bool racers_out_of_reach(const Racer *a, double reach_a, const Racer *b, double reach_b)
+{
+    const dReal *pa = dBodyGetPosition(a->bodies[BODY_FRAME]);
+    const dReal *pb = dBodyGetPosition(b->bodies[BODY_FRAME]);
+    double d[3] = {pa[0] - pb[0], pa[1] - pb[1], pa[2] - pb[2]};
+    return dot3(d, d) > (reach_a + reach_b) * (reach_a + reach_b);
+}
+
 RiderTouch rider_contacts(Racer *a, Racer *b, ContactMode mode, bool peer_test)
 {
     RiderTouch touch = {};
     if (!a || !b || a == b)
+        return touch;
+    if (racers_out_of_reach(a, racer_reach(a), b, racer_reach(b)))
         return touch;
     for (int pa : PART_ORDER) {
         for (int pb : PART_ORDER) {
@@ -299,12 +386,20 @@ void rider_contact_rules(Racer *a, Racer *b, const RiderTouch &touch, int frame)
     record_contact(b, frame);
 }
 
+static int contact_frame;
+
+void contacts_set_frame(int frame)
+{
+    contact_frame = frame;
+}
+
 bool static_object_contacts(Racer *racer)
 {
     const Track &tr = track();
     const dReal *frame = dBodyGetPosition(racer->bodies[BODY_FRAME]);
-    std::vector<int> near;
-    statues_near((float)frame[0], (float)frame[2], &near);
+    std::vector<int> &near = scratch.statues;
+    statues_near_into((float)frame[0], (float)frame[2], &near);
+    double reach = near.empty() ? 0 : racer_reach(racer);
     bool any = false;
     for (int index : near) {
         if (index < 0 || (size_t)index >= tr.statues.size())
@@ -313,12 +408,19 @@ bool static_object_contacts(Racer *racer)
         if (!st.shape)
             continue;
         double pos[3] = {st.x, st.y, st.z};
+        // No part reaches farther from the frame than the racer's reach.
+        double d[3] = {pos[0] - frame[0], pos[1] - frame[1], pos[2] - frame[2]};
+        double limit = reach + st.shape->bounding_radius + CULL_MARGIN;
+        if (!(dot3(d, d) < limit * limit))
+            continue;
         double rot[12] = {};
         for (int r = 0; r < 3; r++)
             for (int c = 0; c < 3; c++)
                 rot[r * 4 + c] = st.orientation[r][c];
+        bool touched = false;
         for (int wheel = CONTACT_FRONT; wheel <= CONTACT_REAR; wheel++)
-            any |= wheel_shape_contacts(racer, wheel, st.shape, nullptr, pos, rot, CONTACT_JOINT);
+            touched |= wheel_shape_contacts(racer, wheel, st.shape, nullptr, pos, rot,
+                                            CONTACT_JOINT);
         for (int part : {BODY_FRAME, BODY_FORK_UPPER, BODY_FORK_LOWER, BODY_SWINGARM,
                          BODY_RIDER}) {
             double ppos[3], prot[12];
@@ -326,11 +428,15 @@ bool static_object_contacts(Racer *racer)
             if (!shape_contacts(racer->shapes[part], racer->bodies[part], ppos, prot, st.shape,
                                 nullptr, pos, rot, CONTACT_JOINT))
                 continue;
-            any = true;
+            touched = true;
             if (part == BODY_RIDER && racer->crash_countdown == 0 &&
                 body_speed(racer->bodies[BODY_RIDER]) > 20)
                 racer->crash_requested = true;
         }
+        // A starting gate leaned on holds for the frame (the race reads this).
+        if (touched)
+            track_edit().statues[index].last_touched_frame = contact_frame;
+        any |= touched;
     }
     return any;
 }

@@ -20,6 +20,12 @@ dJointGroupID physics_contact_group();
 // One tick: the world step, then the contact group is emptied.
 void physics_world_step();
 
+// Called just before (done false) and just after (done true) each world step, so
+// a benchmark can time the step on its own; null, the default, for none. The
+// simulation itself never reads a clock.
+using PhysicsStepObserver = void (*)(bool done);
+void physics_set_step_observer(PhysicsStepObserver observer);
+
 // Messages ODE has reported since start-up or the last reset.
 int physics_message_count();
 void physics_reset_message_count();

@@ -21,3 +21,7 @@ std::string shapegen_format(const std::vector<ShapeSphere> &spheres);
 // Writes every shape into out_dir (which must exist). False, with a message on
 // standard error, when a file cannot be written.
 bool shapegen_write_all(const char *out_dir);
+
+// The starting gate object's hinge lies this far (ft) under the ground: the track
+// generator writes the gates' y that way and the gate shape is built around it.
+constexpr double GATE_HINGE_DEPTH = 10;

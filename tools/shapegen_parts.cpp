@@ -187,14 +187,28 @@ std::vector<ShapeSphere> make_wheel(double centre_radius)
     return b.spheres;
 }
 
-// The starting gate in front of one grid slot: a bar across the slot at wheel hub
-// height over a row along the ground, 3 ft wide (x), standing at its origin. The
-// bikes wait behind it, on its +z side.
+// The starting gate in front of one grid slot. Its object turns about its own x
+// axis through its origin: by 33.75 degrees while the gate is up, back to its rest
+// orientation when it has dropped. The origin (the hinge) sits GATE_HINGE_DEPTH
+// under the ground, so the bars swing on a long arm: up, they stand across the slot
+// just in front of the waiting front tyre, a wall a foot high that the tyre cannot
+// climb; down, they lie in the ground deeper than a tyre ever sinks. The bikes wait
+// on its +z side, the tyre's front 0.03 ft past the hinge at hub height.
+const double GATE_UP_ANGLE = 0.5890486225480862;
+
 std::vector<ShapeSphere> make_startgate()
 {
+    // Up: each bar's height above the ground and its place towards the bikes,
+    // following the tyre's curve with a little room.
+    static const double bars[3][2] = {{0.32, 0.12}, {0.6, -0.05}, {0.85, -0.16}};
+    double c = cos(GATE_UP_ANGLE), s = sin(GATE_UP_ANGLE);
     Builder b{{0, 0, 0}, GATE, {}};
-    b.add_line({-1.5, 0.9, 0}, {1.5, 0.9, 0}, 7, 0.25);
-    b.add_line({-1.5, 0.25, 0}, {1.5, 0.25, 0}, 7, 0.25);
+    for (const auto &bar : bars) {
+        double y = GATE_HINGE_DEPTH + bar[0], z = bar[1];
+        // The rest position that the up turn carries there.
+        double ry = c * y - s * z, rz = s * y + c * z;
+        b.add_line({-1.5, ry, rz}, {1.5, ry, rz}, 9, 0.15);
+    }
     return b.spheres;
 }
 

@@ -12,16 +12,23 @@
 //                                     (unknown names fall back as in a race, with
 //                                     the message on standard error), the mass and
 //                                     inertia diagonal of each body and the total
-//   ruttmoor-sim ride (TRACKDIR | --flat) [--bike NAME] [--set KEY=VALUE]...
-//                [--script FILE] [--seconds S] [--start X,Z,HEADING]
+//   ruttmoor-sim ride (TRACKDIR | --flat [--friction MU]) [--bike NAME]
+//                [--set KEY=VALUE]... [--script FILE] [--seconds S]
+//                [--start X,Z,HEADING[,HEIGHT]]
 //                                     one local rider on the track (or on endless
-//                                     flat ground of friction 1) with the setup
-//                                     keys given; prints a CSV header and a row
+//                                     flat ground of friction MU, default 1) with the setup
+//                                     keys given, optionally let go HEIGHT ft above
+//                                     the ground; prints a CSV header and a row
 //                                     every 1/8 s (see run_ride)
 //   ruttmoor-sim bench [--riders N] [--seconds S] [--track TRACKDIR]
 //                                     N scripted riders on the default track for S
 //                                     simulated seconds; prints timing figures as
 //                                     key=value lines (see sim_bench.cpp)
+//   ruttmoor-sim race --track TRACKDIR [--lineup CODES] [--laps N] [--minutes M]
+//                [--record] [--play FILE] [--time-trial] [--script FILE] [--seconds S]
+//                                     a whole race as the game runs it; prints the
+//                                     running order every 10 s and the results
+//                                     (see sim_race.cpp)
 //
 // Exit status: 0 done, 1 the data or the track could not be loaded (or written),
 // 2 bad usage. Other checks read these outputs: keep them stable.
@@ -59,7 +66,11 @@ static const char USAGE[] = "usage: ruttmoor-sim trackinfo TRACKDIR\n"
                             "       ruttmoor-sim ride (TRACKDIR | --flat) [--bike NAME] "
                             "[--set KEY=VALUE]...\n"
                             "                         [--script FILE] [--seconds S] "
-                            "[--start X,Z,HEADING]\n";
+                            "[--start X,Z,HEADING[,HEIGHT]] [--friction MU]\n"
+                            "       ruttmoor-sim bench [--riders N] [--seconds S] "
+                            "[--track TRACKDIR]\n"
+                            "       ruttmoor-sim race --track TRACKDIR [options] "
+                            "(see ruttmoor-sim race --help)\n";
 
 struct Command {
     const char *name;
@@ -214,12 +225,6 @@ static int run_bike(char **args)
 // ride: one local rider, driven by a control script.
 
 // One line of a control script; the inputs hold from t until the next line.
-struct ControlLine {
-    double t;               // s from the start, never less than the line before
-    float throttle, front_brake, rear_brake, steer, clutch_lever, dab, back_up, lean;
-    int shift;              // -1, 0, +1
-};
-
 // Control script, a text file of lines
 //   t throttle front_brake rear_brake steer clutch_lever dab back_up lean shift
 // separated by blanks: t in seconds (finite, >= 0, not less than the line before),
@@ -227,7 +232,7 @@ struct ControlLine {
 // the lever released, 1 pulled in), shift an integer -1, 0 or +1 (a change of it
 // requests a shift). Blank lines and lines starting with '#' are skipped. Before
 // the first line every input is 0. A line over 500 characters is an error.
-static bool read_control_script(const char *path, std::vector<ControlLine> *out)
+bool read_control_script(const char *path, std::vector<ControlLine> *out)
 {
     FILE *in = fopen(path, "rb");
     if (!in) {
@@ -326,8 +331,8 @@ bool set_setup_value(const char *assignment)
 }
 
 // Endless flat ground at height 0: one small field whose border heights continue
-// outside it, one tile type of friction 1.
-static void make_flat_terrain(Terrain *t)
+// outside it, one tile type of the given friction at every slip speed.
+static void make_flat_terrain(Terrain *t, float friction)
 {
     t->size_log2 = 1;
     t->grid_size = 5;
@@ -338,7 +343,7 @@ static void make_flat_terrain(Terrain *t)
     t->tile_map.assign(4, 0);
     t->tile_count = 1;
     t->tiles.assign(1, TileType{});
-    t->tiles[0].friction[0] = {1.0f, 1};
+    t->tiles[0].friction[0] = {friction, 1};
     t->tiles[0].friction_count = 1;
     t->tiles[0].texture = "";
 }
@@ -376,19 +381,26 @@ float clutch_from_lever(float current, float lever)
     return target;
 }
 
-static bool parse_start(const char *text, double out[3])
+// "X,Z,HEADING" or "X,Z,HEADING,HEIGHT": three or four finite numbers of at most
+// 1e6 in size, separated by single commas. The height (ft, default 0) lifts the
+// bike above its place on the ground so that drops can be scripted; below the
+// ground it would start buried, so a negative height is refused.
+static bool parse_start(const char *text, double out[4])
 {
-    char *end;
+    out[3] = 0;
     const char *p = text;
-    for (int i = 0; i < 3; i++) {
+    for (int i = 0; i < 4; i++) {
+        char *end;
         out[i] = strtod(p, &end);
         if (end == p || !std::isfinite(out[i]) || fabs(out[i]) > 1e6)
             return false;
-        if (i < 2 && *end != ',')
+        if (*end == '\0')
+            return i >= 2 && out[3] >= 0;
+        if (*end != ',' || i == 3)
             return false;
-        p = end + (i < 2);
+        p = end + 1;
     }
-    return *end == '\0';
+    return false;
 }
 
 struct RideOptions {
@@ -397,8 +409,9 @@ struct RideOptions {
     const char *bike = "crf450(2013)";
     const char *script = nullptr;
     double seconds = 10;
+    double friction = 1;            // of the flat ground
     bool has_start = false;
-    double start[3] = {0, 0, 0};    // x, z, heading in degrees
+    double start[4] = {0, 0, 0, 0}; // x, z, heading in degrees, height above ground in ft
 };
 
 // False after the usage or the reason has been printed.
@@ -416,6 +429,14 @@ static bool parse_ride_options(char **args, RideOptions *o)
             if (!set_setup_value(next))
                 return false;
             i++;
+        } else if (strcmp(a, "--friction") == 0 && next) {
+            char *end;
+            o->friction = strtod(next, &end);
+            if (end == next || *end || !(o->friction >= 0 && o->friction <= 10)) {
+                fprintf(stderr, "Bad friction '%.200s'\n", next);
+                return false;
+            }
+            i++;
         } else if (strcmp(a, "--script") == 0 && next) {
             o->script = next;
             i++;
@@ -429,7 +450,8 @@ static bool parse_ride_options(char **args, RideOptions *o)
             i++;
         } else if (strcmp(a, "--start") == 0 && next) {
             if (!parse_start(next, o->start)) {
-                fprintf(stderr, "Expected --start X,Z,HEADING, got '%.200s'\n", next);
+                fprintf(stderr, "Expected --start X,Z,HEADING[,HEIGHT], got '%.200s'\n",
+                        next);
                 return false;
             }
             o->has_start = true;
@@ -468,7 +490,7 @@ static int run_ride(char **args)
     Terrain flat = {};
     const Terrain *terrain = &flat;
     if (o.flat) {
-        make_flat_terrain(&flat);
+        make_flat_terrain(&flat, (float)o.friction);
         if (!data_check_game_data(GAME_DATA_DIGEST)) {
             fprintf(stderr, "Can't find game data\n");
             return EXIT_FAILED;
@@ -496,6 +518,7 @@ static int run_ride(char **args)
         o.start[1] = terrain->extent / 2;
     }
     place_racer(racer, terrain, o.start[0], o.start[1], o.start[2] * M_PI / 180);
+    move_racer(racer, 0, o.start[3], 0);
 
     puts("t,x,y,z,speed_mph,rpm,gear,roll_deg,pitch_deg,steer_deg,crashed,front_contact,"
          "rear_contact");
@@ -550,6 +573,7 @@ static const Command commands[] = {
     {"terrain", 3, run_terrain},
     {"ride", -1, run_ride},
     {"bench", -2, run_bench},
+    {"race", -2, run_race},
 };
 
 int main(int argc, char **argv)

@@ -3,6 +3,8 @@
 // the clutch lever. sim_main.cpp owns these; sim_bench.cpp runs "bench".
 #pragma once
 
+#include <vector>
+
 struct Racer;
 struct Terrain;
 
@@ -24,5 +26,16 @@ void place_racer(Racer *racer, const Terrain *t, double x, double z, double head
 // engagement from the current one.
 float clutch_from_lever(float current, float lever);
 
+// One line of a control script: the inputs that hold from time t on.
+struct ControlLine {
+    double t;               // s from the start, never less than the line before
+    float throttle, front_brake, rear_brake, steer, clutch_lever, dab, back_up, lean;
+    int shift;              // -1, 0, +1
+};
+// Reads a control script; false after the reason has been printed.
+bool read_control_script(const char *path, std::vector<ControlLine> *out);
+
 // "bench" and its options; the exit status.
 int run_bench(char **args);
+// "race" and its options; the exit status.
+int run_race(char **args);

@@ -13,6 +13,7 @@
 #include <png.h>
 #include <random>
 
+#include "tools/shapegen.h"
 #include "tools/trackgen.h"
 
 namespace {
@@ -155,7 +156,12 @@ void write_timing(Writer *w, const Course &c)
 {
     std::string out = "startinggate:\n";
     for (const StartGate &g : c.start_gates)
-        put(&out, "[%.3f %.3f %.3f] %.5f\n", g.x, ground(c, g.x, g.z), g.z, g.angle);
+    {
+        // y is where the gate object's hinge goes: under the ground 3 ft ahead.
+        double hx = g.x - 3 * sin(g.angle), hz = g.z - 3 * cos(g.angle);
+        put(&out, "[%.3f %.3f %.3f] %.5f\n", g.x, ground(c, hx, hz) - GATE_HINGE_DEPTH, g.z,
+            g.angle);
+    }
     out += "checkpoints:\n";
     for (const Checkpoint &k : c.checkpoints) {
         put(&out, "%.3f [%.3f %.3f %.3f] [%.5f 0 %.5f]\n", k.radius, k.x, ground(c, k.x, k.z),

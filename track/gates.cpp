@@ -3,6 +3,8 @@
 // crossing test that turns a front wheel position into gate times.
 #include "track/gates.h"
 
+#include "track/terrain.h"
+
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -239,9 +241,14 @@ static bool read_starting_gates(Cursor *c)
             return false;
         if (t.starting_gate_count >= MAX_STARTING_GATES)
             continue;
+        // The gate object stands 3 ft ahead of the front row at the file's world y;
+        // statues are placed by their height above the ground there.
         float s = sinf(gate.angle), co = cosf(gate.angle);
-        gate.statue = create_statue(gate.x - 3 * s, gate.y, gate.z - 3 * co, gate.angle,
-                                    gate.model, gate.texture, gate.shape);
+        float gx = gate.x - 3 * s, gz = gate.z - 3 * co;
+        const Terrain *ground = track_terrain();
+        float height = ground ? gate.y - terrain_height(ground, gx, gz) : gate.y;
+        gate.statue = create_statue(gx, height, gz, gate.angle, gate.model, gate.texture,
+                                    gate.shape);
         t.starting_gates[t.starting_gate_count++] = gate;
     }
     return false;

@@ -4,6 +4,7 @@
 // the lighting file in track_lighting.cpp.
 #include "track/track.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <nettle/ripemd160.h>
@@ -254,4 +255,28 @@ void free_track()
     t.map_texture = 0;
     memset(t.hash, 0, sizeof t.hash);
     vrak_log("Finished deallocating track\n");
+}
+
+void statues_near_into(float x, float z, std::vector<int> *out)
+{
+    const Track &t = track();
+    out->clear();
+    // Room for every entry of the grid, so the list never grows during a race.
+    size_t entries = 0;
+    for (const auto &row : t.grid)
+        for (const std::vector<int> &cell : row)
+            entries += cell.size();
+    if (out->capacity() < entries)
+        out->reserve(entries);
+    int x0 = collision_grid_cell(x - TRACK_NEAR_DISTANCE);
+    int x1 = collision_grid_cell(x + TRACK_NEAR_DISTANCE);
+    int z0 = collision_grid_cell(z - TRACK_NEAR_DISTANCE);
+    int z1 = collision_grid_cell(z + TRACK_NEAR_DISTANCE);
+    for (int gz = z0; gz <= z1; gz++)
+        for (int gx = x0; gx <= x1; gx++)
+            out->insert(out->end(), t.grid[gz][gx].begin(), t.grid[gz][gx].end());
+    // A statue spanning several cells is listed in each; sorting in place keeps
+    // one of each without a table of flags.
+    std::sort(out->begin(), out->end());
+    out->erase(std::unique(out->begin(), out->end()), out->end());
 }

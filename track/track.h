@@ -189,6 +189,9 @@ void rebuild_collision_grid();
 // Statues whose grid cells lie within TRACK_NEAR_DISTANCE of (x, z), each once,
 // in increasing order.
 void statues_near(float x, float z, std::vector<int> *out);
+// The same list, built in out's own storage: a caller that keeps out between
+// calls allocates nothing once it has grown (the contacts call this every tick).
+void statues_near_into(float x, float z, std::vector<int> *out);
 // The grid cell of a world coordinate along either axis.
 int collision_grid_cell(float v);
 

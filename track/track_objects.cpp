@@ -361,19 +361,5 @@ void rebuild_collision_grid()
 
 void statues_near(float x, float z, std::vector<int> *out)
 {
-    const Track &t = track();
-    out->clear();
-    int x0 = collision_grid_cell(x - TRACK_NEAR_DISTANCE);
-    int x1 = collision_grid_cell(x + TRACK_NEAR_DISTANCE);
-    int z0 = collision_grid_cell(z - TRACK_NEAR_DISTANCE);
-    int z1 = collision_grid_cell(z + TRACK_NEAR_DISTANCE);
-    std::vector<bool> taken(t.statues.size(), false);
-    for (int gz = z0; gz <= z1; gz++)
-        for (int gx = x0; gx <= x1; gx++)
-            for (int i : t.grid[gz][gx])
-                if (!taken[i]) {
-                    taken[i] = true;
-                    out->push_back(i);
-                }
-    std::sort(out->begin(), out->end());
+    statues_near_into(x, z, out);
 }

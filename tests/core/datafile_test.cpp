@@ -231,6 +231,14 @@ TEST_F(DataFileTest, RenameAndRemoveUseTheHomeDirectory)
     EXPECT_FALSE(data_rename("@results.txt.part", "@results.txt"));
     EXPECT_EQ(read_data("@results.txt"), "new");
 
+    // A rename that cannot replace the target (a folder that is not empty) fails
+    // without touching either side.
+    ASSERT_TRUE(write_bytes(home + "standings.part", "fresh"));
+    ASSERT_TRUE(write_bytes(home + "standings/keep", "x"));
+    EXPECT_FALSE(data_rename("@standings.part", "@standings"));
+    EXPECT_TRUE(file_exists(home + "standings/keep"));
+    EXPECT_EQ(read_data("@standings.part"), "fresh");
+
     EXPECT_TRUE(data_remove("@results.txt"));
     EXPECT_FALSE(file_exists(home + "results.txt"));
     EXPECT_FALSE(data_remove("@results.txt"));

@@ -2,7 +2,9 @@
 // flat and a sloped little terrain, the tyre and friction laws at points of their
 // curves, shape pairs in their three modes, the rider-contact timer rules, the
 // head-first crash, and degenerate or far-away input staying finite.
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -226,6 +228,128 @@ TEST(ContactTerrain, ProbeAndFarAwayBodies)
     }
 }
 
+// A bumpy 17 x 17 field, 1 ft cells, heights from a fixed formula.
+Terrain bumpy_terrain()
+{
+    Terrain t = {};
+    t.size_log2 = 3;
+    t.grid_size = 17;
+    t.cell = 1;
+    t.extent = 16;
+    t.heights.resize(17 * 17);
+    for (int j = 0; j < 17; j++)
+        for (int i = 0; i < 17; i++)
+            t.heights[j * 17 + i] =
+                (float)(0.6 * std::sin(1.3 * i) * std::cos(0.9 * j) + 0.25 * std::sin(2.7 * i + j));
+    return t;
+}
+
+// The terrain scan without any shortcut: every triangle of every candidate cell,
+// the deepest kept (a later one only when strictly deeper), the normal cleaned up.
+template <typename Test>
+ContactHit every_triangle(const Terrain &t, const double c[3], double half, Test test)
+{
+    ContactHit best = {};
+    best.normal[1] = 1;
+    auto first = [&](double v) { return (int)std::floor((v - half) / t.cell); };
+    auto last = [&](double v) { return (int)std::ceil((v + half) / t.cell) - 1; };
+    int x0 = first(c[0]), x1 = last(c[0]), z0 = first(c[2]), z1 = last(c[2]);
+    auto v = [&](int i, int j, double out[3]) {
+        int n = t.grid_size - 1;
+        out[0] = i * (double)t.cell;
+        out[1] = t.heights[std::clamp(j, 0, n) * t.grid_size + std::clamp(i, 0, n)];
+        out[2] = j * (double)t.cell;
+    };
+    for (int j = z0; j <= z1; j++)
+        for (int i = x0; i <= x1; i++) {
+            ContactTriangle tri[2];
+            bool same = ((i ^ j) & 1) == 0;
+            v(i, j, tri[0].v[0]);
+            v(i, j + 1, tri[0].v[1]);
+            same ? v(i + 1, j + 1, tri[0].v[2]) : v(i + 1, j, tri[0].v[2]);
+            v(i + 1, j + 1, tri[1].v[0]);
+            v(i + 1, j, tri[1].v[1]);
+            same ? v(i, j, tri[1].v[2]) : v(i, j + 1, tri[1].v[2]);
+            for (const ContactTriangle &k : tri) {
+                ContactHit hit;
+                if (test(k, &hit) > best.depth)
+                    best = hit;
+            }
+        }
+    if (best.depth > 0) {
+        double *n = best.normal;
+        if (n[1] < 0) {
+            n[1] = 0;
+            if (n[0] * n[0] + n[2] * n[2] < 1.0 / 1024) {
+                n[0] = n[2] = 0;
+                n[1] = 1;
+            }
+        }
+        double l = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        for (int k = 0; k < 3; k++)
+            n[k] /= l;
+    }
+    return best;
+}
+
+void expect_same_hit(const ContactHit &got, const ContactHit &want)
+{
+    EXPECT_EQ(got.depth, want.depth);
+    if (want.depth > 0)
+        for (int k = 0; k < 3; k++) {
+            EXPECT_EQ(got.point[k], want.point[k]);
+            EXPECT_EQ(got.normal[k], want.normal[k]);
+        }
+}
+
+// The terrain scan skips triangles and edges that cannot give the deepest hit. On
+// many poses over bumpy ground it must find exactly what testing every triangle
+// finds, bit for bit. The one exception is deliberate: the torus test's edge-line
+// case reports r - 2^-20 for a triangle whose edge LINE (not the edge itself)
+// passes through the wheel; a triangle wholly out of the tyre's reach is no
+// longer asked, so that phantom contact is gone.
+TEST(ContactTerrain, ShortcutsFindTheSameDeepestHit)
+{
+    Terrain t = bumpy_terrain();
+    uint32_t seed = 12345;
+    auto rnd = [&](double lo, double hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + (hi - lo) * (seed >> 8) / double(1 << 24);
+    };
+    const double R = 1.05, r = 0.3;
+    int touching = 0, phantoms = 0;
+    for (int n = 0; n < 4000; n++) {
+        double c[3] = {rnd(3, 13), 0, rnd(3, 13)};
+        double ground = terrain_height(&t, (float)c[0], (float)c[2]);
+        SCOPED_TRACE(testing::Message() << "pose " << n);
+        double radius = rnd(0.1, 0.6);
+        c[1] = ground + rnd(-0.5, 1.0);
+        ContactHit got, want;
+        probe_terrain_sphere(&t, c, radius, &got);
+        want = every_triangle(t, c, radius, [&](const ContactTriangle &k, ContactHit *h) {
+            return sphere_triangle(c, radius, k, h);
+        });
+        expect_same_hit(got, want);
+
+        double heading = rnd(0, 2 * M_PI), lean = rnd(-0.8, 0.8);
+        double axle[3] = {std::cos(heading) * std::cos(lean), std::sin(lean),
+                          std::sin(heading) * std::cos(lean)};
+        c[1] = ground + R * std::cos(lean) + rnd(-0.6, 0.5);
+        wheel_terrain_hit(&t, c, axle, R, r, &got);
+        want = every_triangle(t, c, R + r, [&](const ContactTriangle &k, ContactHit *h) {
+            return torus_triangle(c, axle, R, r, k, h);
+        });
+        touching += want.depth > 0;
+        if (got.depth != want.depth && want.depth == r - 1.0 / (1 << 20)) {
+            phantoms++;
+            continue;
+        }
+        expect_same_hit(got, want);
+    }
+    EXPECT_GT(touching, 1000);
+    EXPECT_LT(phantoms, 40);
+}
+
 TEST(ContactLaws, TyreStiffnessFrictionAndRollingResistance)
 {
     ContactSoftness full = tyre_softness(0.3, 0.3), deeper = tyre_softness(1, 0.3);
@@ -362,6 +486,81 @@ TEST_F(ContactWorld, ShapePairModes)
     EXPECT_EQ(physics_message_count(), 0);
     dBodyDestroy(b1);
     dBodyDestroy(b2);
+}
+
+// Shapes are culled by bounding spheres (the pair, each sphere, each racer's
+// reach). With every bounding radius made huge nothing is culled, and the forces
+// of "force" mode must come out bit for bit the same as with the real radii.
+TEST_F(ContactWorld, CullingLeavesShapeAndRiderForcesUnchanged)
+{
+    Shape blob = {"blob", {}, 0, 1};
+    for (int k = 0; k < 9; k++)
+        blob.spheres.push_back({{0.5f * (k % 3) - 0.5f, 0.4f * (k / 3) - 0.4f, 0.3f * (k % 2)},
+                                0.2f + 0.05f * (k % 4), 0.6f, 8000, 400});
+    for (const ShapeSphere &sp : blob.spheres)
+        blob.bounding_radius = std::max(
+            blob.bounding_radius,
+            std::hypot(sp.centre[0], sp.centre[1], sp.centre[2]) + sp.radius);
+    const float real_radius = blob.bounding_radius;
+
+    Racer *a = make(), *b = make();
+    ASSERT_TRUE(a && b);
+    for (Racer *r : {a, b})
+        for (int i = 0; i < RACER_BODY_COUNT; i++) {
+            free_shape(r->shapes[i]);
+            r->shapes[i] = &blob;
+        }
+    uint32_t seed = 99;
+    auto rnd = [&](double lo, double hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + (hi - lo) * (seed >> 8) / double(1 << 24);
+    };
+    auto forces = [&](std::vector<double> *out) {
+        out->clear();
+        for (Racer *r : {a, b})
+            for (dBodyID body : r->bodies) {
+                const dReal *f = dBodyGetForce(body), *q = dBodyGetTorque(body);
+                out->insert(out->end(), {f[0], f[1], f[2], q[0], q[1], q[2]});
+                dBodySetForce(body, 0, 0, 0);
+                dBodySetTorque(body, 0, 0, 0);
+            }
+    };
+    int touches = 0, far = 0;
+    for (int n = 0; n < 600; n++) {
+        SCOPED_TRACE(n);
+        // Racer A's parts around the origin, B's around a point up to 9 ft away.
+        double centre_b[3] = {rnd(-9, 9), rnd(-1, 1), rnd(-3, 3)};
+        for (Racer *r : {a, b})
+            for (dBodyID body : r->bodies) {
+                const double *o = r == a ? nullptr : centre_b;
+                dBodySetPosition(body, (o ? o[0] : 0) + rnd(-1.5, 1.5),
+                                 (o ? o[1] : 0) + rnd(-1, 1), (o ? o[2] : 0) + rnd(-1.5, 1.5));
+                dMatrix3 m;
+                dRFromEulerAngles(m, rnd(-3, 3), rnd(-3, 3), rnd(-3, 3));
+                dBodySetRotation(body, m);
+                dBodySetLinearVel(body, rnd(-5, 5), rnd(-5, 5), rnd(-5, 5));
+            }
+        std::vector<double> culled, full;
+        blob.bounding_radius = real_radius;
+        RiderTouch t1 = rider_contacts(a, b, CONTACT_FORCE, false);
+        forces(&culled);
+        far += racers_out_of_reach(a, racer_reach(a), b, racer_reach(b));
+        blob.bounding_radius = 1000;
+        RiderTouch t2 = rider_contacts(a, b, CONTACT_FORCE, false);
+        forces(&full);
+        EXPECT_EQ(t1.a_parts, t2.a_parts);
+        EXPECT_EQ(t1.b_parts, t2.b_parts);
+        EXPECT_EQ(culled, full);
+        touches += t1.a_parts != 0;
+        a->wheel_contacts[0].depth = a->wheel_contacts[1].depth = 0;
+        b->wheel_contacts[0].depth = b->wheel_contacts[1].depth = 0;
+    }
+    blob.bounding_radius = real_radius;
+    EXPECT_GT(touches, 100);
+    EXPECT_GT(far, 10);     // and some pairs were rejected whole
+    for (Racer *r : {a, b})
+        for (Shape *&s : r->shapes)
+            s = nullptr;
 }
 
 TEST_F(ContactWorld, RiderContactTimerRules)

@@ -66,6 +66,33 @@ TEST_F(SimRideTool, FullThrottleOnFlatGroundPrintsARowEveryEighthSecond)
     EXPECT_EQ(last[12], 1);
 }
 
+// A fourth --start value lets the bike go that many feet above the ground; the
+// first row shows it there, and it has come down onto both wheels a second later.
+TEST_F(SimRideTool, StartHeightLiftsTheBikeAboveTheGround)
+{
+    struct {
+        const char *start;
+        double lift;
+    } cases[] = {{"10,20,0", 0}, {"10,20,0,0", 0}, {"10,20,0,2.5", 2.5}, {"10,20,0,4", 4}};
+    double ground_y = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.start);
+        ProcessResult r = run({"ride", "--flat", "--seconds", "1.5", "--start", c.start});
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::vector<std::vector<double>> rows = rows_of(r.out);
+        ASSERT_EQ(rows.size(), 13u);
+        if (c.lift == 0)
+            ground_y = rows[0][2];
+        EXPECT_NEAR(rows[0][2] - ground_y, c.lift, 1e-3);
+        EXPECT_NEAR(rows[0][1], 10, 1e-3);
+        EXPECT_NEAR(rows[0][3], 20, 1e-3);
+        EXPECT_EQ(rows[1][11], c.lift == 0);        // front wheel on the ground
+        EXPECT_EQ(rows.back()[11], 1);
+        EXPECT_EQ(rows.back()[12], 1);
+        EXPECT_NEAR(rows.back()[2], ground_y, 0.5);
+    }
+}
+
 TEST_F(SimRideTool, RefusesBadOptionsAndBadScripts)
 {
     struct {
@@ -80,6 +107,12 @@ TEST_F(SimRideTool, RefusesBadOptionsAndBadScripts)
         {{"ride", "--flat", "--set", "auto_shift=maybe"}, 2, "Bad choice 'maybe'"},
         {{"ride", "--flat", "--seconds", "-1"}, 2, "Bad number of seconds"},
         {{"ride", "--flat", "--start", "1,2"}, 2, "Expected --start X,Z,HEADING"},
+        {{"ride", "--flat", "--start", "1,2,3,4,5"}, 2, "Expected --start X,Z,HEADING"},
+        {{"ride", "--flat", "--start", "1,z,3"}, 2, "Expected --start X,Z,HEADING"},
+        {{"ride", "--flat", "--start", "1,2,3,high"}, 2, "Expected --start X,Z,HEADING"},
+        {{"ride", "--flat", "--start", "1,2,3,"}, 2, "Expected --start X,Z,HEADING"},
+        {{"ride", "--flat", "--start", "1,2,3,inf"}, 2, "Expected --start X,Z,HEADING"},
+        {{"ride", "--flat", "--start", "1,2,3,-1"}, 2, "Expected --start X,Z,HEADING"},
         {{"ride", "--flat", "--script", "/no/such/file"}, 1, "Can't open control script"},
         {{"ride", "--flat", "--script", script("short.txt", "0 1 0 0 0 0 0 0 0\n")}, 1,
          "Bad control line 1"},
