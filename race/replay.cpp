@@ -117,27 +117,6 @@ static void normalise_quaternion(double q[4])
         q[i] /= n;
 }
 
-// Rotation vector (axis x angle) turning a into b in world terms, the short way.
-static void rotation_between(const double a[4], const double b[4], double out[3])
-{
-    double aw = a[0], ax = -a[1], ay = -a[2], az = -a[3];
-    double w = b[0] * aw - b[1] * ax - b[2] * ay - b[3] * az;
-    double x = b[0] * ax + b[1] * aw + b[2] * az - b[3] * ay;
-    double y = b[0] * ay - b[1] * az + b[2] * aw + b[3] * ax;
-    double z = b[0] * az + b[1] * ay - b[2] * ax + b[3] * aw;
-    if (w < 0) {
-        w = -w;
-        x = -x;
-        y = -y;
-        z = -z;
-    }
-    double s = sqrt(x * x + y * y + z * z);
-    double k = s > 1e-12 ? 2 * atan2(s, w) / s : 2;
-    out[0] = x * k;
-    out[1] = y * k;
-    out[2] = z * k;
-}
-
 // v turned by the unit quaternion q.
 static void rotate_vector(const double q[4], const double v[3], double out[3])
 {

@@ -119,7 +119,7 @@ struct Racer {
     const char *wheel_texture;
     int owner;              // whatever the creator wants to find the racer by
     int personality;        // auto pilot personality index, 0 = not an auto pilot
-    char rider_name[32];    // shown on the HUD and in demos
+    char rider_name[64];    // shown on the HUD and in demos
 
     // Rigid-body model; the bodies and joints live as long as the racer.
     dBodyID bodies[RACER_BODY_COUNT];

@@ -181,3 +181,25 @@ void pose_racer(Racer *racer, const double position[3], const double orientation
     rotate_by(dBodyGetRotation(arm), -1, 0, 0, rear_wheel, r);
     dBodySetRotation(rear, r);
 }
+
+void rotation_between(const double a[4], const double b[4], double out[3])
+{
+    // q = b · conj(a)
+    double aw = a[0], ax = -a[1], ay = -a[2], az = -a[3];
+    double w = b[0] * aw - b[1] * ax - b[2] * ay - b[3] * az;
+    double x = b[0] * ax + b[1] * aw + b[2] * az - b[3] * ay;
+    double y = b[0] * ay - b[1] * az + b[2] * aw + b[3] * ax;
+    double z = b[0] * az + b[1] * ay - b[2] * ax + b[3] * aw;
+    if (w < 0) {
+        w = -w;
+        x = -x;
+        y = -y;
+        z = -z;
+    }
+    double s = sqrt(x * x + y * y + z * z);
+    double angle = 2 * atan2(s, w);
+    double k = s > 1e-12 ? angle / s : 2;
+    out[0] = x * k;
+    out[1] = y * k;
+    out[2] = z * k;
+}

@@ -26,3 +26,7 @@ struct RiderPlacement {
 void pose_racer(Racer *racer, const double position[3], const double orientation[4], double steer,
                 double swingarm, double fork, const RiderPlacement *rider, double front_wheel,
                 double rear_wheel);
+
+// Rotation vector (unit axis x angle) that turns orientation a into b (quaternions
+// w, x, y, z), the short way round.
+void rotation_between(const double a[4], const double b[4], double out[3]);

@@ -6,6 +6,7 @@
 
 #include "sim/drivetrain.h"
 #include "sim/racer_joints.h"
+#include "sim/racer_pose.h"
 #include "sim/step_local.h"
 #include "sim/world.h"
 
@@ -18,30 +19,6 @@ static void clamp_length(double v[3], double limit)
         for (int k = 0; k < 3; k++)
             v[k] *= limit / len;
     }
-}
-
-// Rotation vector (unit axis × angle) that turns orientation a into b, the short
-// way round.
-static void rotation_between(const double a[4], const double b[4], double out[3])
-{
-    // q = b · conj(a)
-    double aw = a[0], ax = -a[1], ay = -a[2], az = -a[3];
-    double w = b[0] * aw - b[1] * ax - b[2] * ay - b[3] * az;
-    double x = b[0] * ax + b[1] * aw + b[2] * az - b[3] * ay;
-    double y = b[0] * ay - b[1] * az + b[2] * aw + b[3] * ax;
-    double z = b[0] * az + b[1] * ay - b[2] * ax + b[3] * aw;
-    if (w < 0) {
-        w = -w;
-        x = -x;
-        y = -y;
-        z = -z;
-    }
-    double s = sqrt(x * x + y * y + z * z);
-    double angle = 2 * atan2(s, w);
-    double k = s > 1e-12 ? angle / s : 2;
-    out[0] = x * k;
-    out[1] = y * k;
-    out[2] = z * k;
 }
 
 // World vector v into the frame of orientation q (conj(q) · v · q).

@@ -184,22 +184,26 @@ int run_race(char **args)
     settings_edit().track = intern_string(o.track);
     race_set_track_loaded(true);
     const char *demo_track = nullptr;
+    bool started = false;
     if (o.play && !open_demo_file(o.play, &demo_track)) {
         fprintf(stderr, "Can't play demo '%.900s'\n", o.play);
-        return EXIT_FAILED;
-    }
-    if (!create_physics_world()) {
+    } else if (!create_physics_world()) {
         fprintf(stderr, "Can't create the physics world\n");
-        return EXIT_FAILED;
+    } else {
+        race_clear_slots();
+        if (!o.lineup_given && !o.time_trial)
+            o.lineup[0] = LINEUP_LOCAL;
+        int duration = (int)(o.minutes * 60 / PHYSICS_TICK);
+        started = new_race(o.time_trial ? nullptr : o.lineup, o.play != nullptr, o.record,
+                           duration, o.laps, o.skill);
+        if (!started)
+            fprintf(stderr, "Can't start a race on '%.900s'\n", o.track);
     }
-    race_clear_slots();
-    if (!o.lineup_given && !o.time_trial)
-        o.lineup[0] = LINEUP_LOCAL;
-    int duration = (int)(o.minutes * 60 / PHYSICS_TICK);
-    if (!new_race(o.time_trial ? nullptr : o.lineup, o.play != nullptr, o.record, duration,
-                  o.laps, o.skill)) {
-        fprintf(stderr, "Can't start a race on '%.900s'\n", o.track);
+    if (!started) {
+        free_demo_data();
         destroy_physics_world();
+        free_track();
+        race_set_track_loaded(false);
         return EXIT_FAILED;
     }
 
@@ -225,6 +229,7 @@ int run_race(char **args)
     print_results();
     printf("finished=%d frames=%d\n", race.results_final ? 1 : 0, race.frame - first);
     stop_demo_files();
+    free_demo_data();
     free_racers();
     destroy_physics_world();
     free_track();

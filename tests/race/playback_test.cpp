@@ -15,6 +15,7 @@
 #include "race/race.h"
 #include "sim/racer.h"
 #include "sim/world.h"
+#include "tests/race/packed_track.h"
 #include "tests/support/temp_home.h"
 #include "track/track.h"
 
@@ -64,30 +65,13 @@ void compare(const Pose &a, const Pose &b, bool wheels, double *position, double
     }
 }
 
-class Playback : public TempHomeTest
+class Playback : public PackedTrackTest
 {
   protected:
     void SetUp() override
     {
-        TempHomeTest::SetUp();
-        std::error_code ec;
-        std::filesystem::copy_file(std::string(RUTTMOOR_BUILD_DIR) + "/zzzz.saf",
-                                   data + "zzzz.saf", ec);
-        ASSERT_FALSE(ec) << ec.message();
-        data_reset();
-        ASSERT_TRUE(create_physics_world());
-        settings_edit().track = intern_string("fernbottom");
+        PackedTrackTest::SetUp();
         settings_edit().demo_backups = 0;
-        race_clear_slots();
-    }
-    void TearDown() override
-    {
-        stop_demo_files();
-        free_racers();
-        free_track();
-        race_set_track_loaded(false);
-        destroy_physics_world();
-        TempHomeTest::TearDown();
     }
 };
 

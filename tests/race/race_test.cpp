@@ -17,6 +17,7 @@
 #include "sim/racer_body.h"
 #include "sim/racer_pose.h"
 #include "sim/world.h"
+#include "tests/race/packed_track.h"
 #include "tests/support/temp_home.h"
 #include "track/gates.h"
 #include "track/track.h"
@@ -24,30 +25,9 @@
 namespace
 {
 
-class RaceSetup : public TempHomeTest
+class RaceSetup : public PackedTrackTest
 {
   protected:
-    void SetUp() override
-    {
-        TempHomeTest::SetUp();
-        std::error_code ec;
-        std::filesystem::copy_file(std::string(RUTTMOOR_BUILD_DIR) + "/zzzz.saf",
-                                   data + "zzzz.saf", ec);
-        ASSERT_FALSE(ec) << "the packed game data is needed: " << ec.message();
-        data_reset();
-        ASSERT_TRUE(create_physics_world());
-        settings_edit().track = intern_string("fernbottom");
-        race_clear_slots();
-    }
-    void TearDown() override
-    {
-        free_racers();
-        free_track();
-        race_set_track_loaded(false);
-        destroy_physics_world();
-        TempHomeTest::TearDown();
-    }
-
     static void lineup_of(int *codes, std::initializer_list<int> first)
     {
         for (int i = 0; i < RACER_SLOTS; i++)

@@ -22,6 +22,7 @@
 #include "sim/racer.h"
 #include "sim/racer_pose.h"
 #include "sim/world.h"
+#include "tests/race/packed_track.h"
 #include "tests/support/temp_home.h"
 #include "track/gates.h"
 #include "track/terrain.h"
@@ -41,31 +42,9 @@ struct Lap {
     double ghost_largest_error = 0;
 };
 
-class TimeTrial : public TempHomeTest
+class TimeTrial : public PackedTrackTest
 {
   protected:
-    void SetUp() override
-    {
-        TempHomeTest::SetUp();
-        std::error_code ec;
-        std::filesystem::copy_file(std::string(RUTTMOOR_BUILD_DIR) + "/zzzz.saf",
-                                   data + "zzzz.saf", ec);
-        ASSERT_FALSE(ec) << ec.message();
-        data_reset();
-        ASSERT_TRUE(create_physics_world());
-        settings_edit().track = intern_string("fernbottom");
-        race_clear_slots();
-    }
-    void TearDown() override
-    {
-        stop_demo_files();
-        free_racers();
-        free_track();
-        race_set_track_loaded(false);
-        destroy_physics_world();
-        TempHomeTest::TearDown();
-    }
-
     std::string fastlap_bytes()
     {
         std::ifstream in(home + "fernbottom/fastlap.qkdemo", std::ios::binary);

@@ -12,27 +12,11 @@
 #include "sim/step.h"
 #include "sim/world.h"
 #include "sim/world_tick.h"
+#include "tests/sim/test_terrain.h"
 #include "track/terrain.h"
 
 namespace
 {
-
-Terrain slippery_flat(float mu)
-{
-    Terrain t = {};
-    t.size_log2 = 1;
-    t.grid_size = 5;
-    t.cell = 64;
-    t.extent = 256;
-    t.heights.assign(25, 0.0f);
-    t.tile_map_size = 2;
-    t.tile_map.assign(4, 0);
-    t.tile_count = 1;
-    t.tiles.resize(1);
-    t.tiles[0].friction[0] = {mu, 1};
-    t.tiles[0].friction_count = 1;
-    return t;
-}
 
 struct Outcome {
     int locked_ticks;       // front wheel turning slower than a tenth of rolling
@@ -45,7 +29,7 @@ struct Outcome {
 // setup allows, until it is below 5 ft/s (or 4 s pass).
 Outcome brake_hard(bool antilock)
 {
-    Terrain ground = slippery_flat(0.5f);
+    Terrain ground = flat_terrain(0.5f);
     Racer *racer = create_racer("crf450(2013)", 0, "1", nullptr, nullptr, nullptr, nullptr);
     EXPECT_NE(racer, nullptr);
     Outcome out = {0, 0, 0, true};

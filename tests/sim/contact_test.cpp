@@ -15,6 +15,7 @@
 #include "sim/world.h"
 #include "tests/support/temp_home.h"
 #include "track/shape.h"
+#include "tests/sim/test_terrain.h"
 #include "track/terrain.h"
 
 namespace
@@ -163,22 +164,11 @@ TEST(ContactPrimitives, DegenerateInputStaysFinite)
     EXPECT_NEAR(out[1], 0.2, 1e-12);
 }
 
-// A tiny terrain: 5 x 5 samples 2 ft apart, one tile type.
+// A tiny terrain: 5 x 5 samples 2 ft apart, a slope along x, one tile type whose
+// grip falls from 1.2 to 0.8 between slip speeds of 2 and 10 ft/s.
 Terrain tiny_terrain(double slope)
 {
-    Terrain t = {};
-    t.size_log2 = 1;
-    t.grid_size = 5;
-    t.cell = 2;
-    t.extent = 8;
-    t.heights.resize(25);
-    for (int j = 0; j < 5; j++)
-        for (int i = 0; i < 5; i++)
-            t.heights[j * 5 + i] = (float)(1 + slope * i * t.cell);
-    t.tile_map_size = 2;
-    t.tile_map.assign(4, 0);
-    t.tile_count = 1;
-    t.tiles.resize(1);
+    Terrain t = test_terrain(1, 2, [slope](int i, int) { return 1 + slope * i * 2; });
     t.tiles[0].friction[0] = {1.2f, 2};
     t.tiles[0].friction[1] = {0.8f, 10};
     t.tiles[0].friction_count = 2;
@@ -231,17 +221,9 @@ TEST(ContactTerrain, ProbeAndFarAwayBodies)
 // A bumpy 17 x 17 field, 1 ft cells, heights from a fixed formula.
 Terrain bumpy_terrain()
 {
-    Terrain t = {};
-    t.size_log2 = 3;
-    t.grid_size = 17;
-    t.cell = 1;
-    t.extent = 16;
-    t.heights.resize(17 * 17);
-    for (int j = 0; j < 17; j++)
-        for (int i = 0; i < 17; i++)
-            t.heights[j * 17 + i] =
-                (float)(0.6 * std::sin(1.3 * i) * std::cos(0.9 * j) + 0.25 * std::sin(2.7 * i + j));
-    return t;
+    return test_terrain(3, 1, [](int i, int j) {
+        return 0.6 * std::sin(1.3 * i) * std::cos(0.9 * j) + 0.25 * std::sin(2.7 * i + j);
+    });
 }
 
 // The terrain scan without any shortcut: every triangle of every candidate cell,

@@ -16,6 +16,7 @@
 #include "sim/world.h"
 #include "sim/world_tick.h"
 #include "tests/support/temp_home.h"
+#include "tests/sim/test_terrain.h"
 #include "track/terrain.h"
 
 namespace
@@ -28,24 +29,7 @@ const float CELL = 4;
 // two low samples, and every grid line is a slope between a peak and a low one.
 Terrain bumpy_terrain()
 {
-    Terrain t = {};
-    t.size_log2 = 2;
-    t.grid_size = 9;
-    t.cell = CELL;
-    t.extent = 8 * CELL;
-    t.heights.resize(81);
-    for (int j = 0; j < 9; j++)
-        for (int i = 0; i < 9; i++)
-            t.heights[j * 9 + i] = (i + j) % 2 ? 0.5f : 0.0f;
-    t.min_height = 0;
-    t.max_height = 0.5f;
-    t.tile_map_size = 4;
-    t.tile_map.assign(16, 0);
-    t.tile_count = 1;
-    t.tiles.resize(1);
-    t.tiles[0].friction[0] = {1.0f, 1};
-    t.tiles[0].friction_count = 1;
-    return t;
+    return test_terrain(2, CELL, [](int i, int j) { return (i + j) % 2 ? 0.5 : 0.0; });
 }
 
 enum Placement {

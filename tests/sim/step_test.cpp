@@ -16,6 +16,7 @@
 #include "sim/world.h"
 #include "sim/world_tick.h"
 #include "tests/support/temp_home.h"
+#include "tests/sim/test_terrain.h"
 #include "track/terrain.h"
 
 namespace
@@ -49,24 +50,6 @@ TEST(CrashTests, SlipAndAccelerationThresholds)
     EXPECT_FALSE(crash_by_velocity(now, earlier));
 }
 
-// Flat ground at height 0: 5 x 5 samples 64 ft apart, one tile of friction 1; the
-// border heights continue outside.
-Terrain flat_terrain()
-{
-    Terrain t = {};
-    t.size_log2 = 1;
-    t.grid_size = 5;
-    t.cell = 64;
-    t.extent = 256;
-    t.heights.assign(25, 0.0f);
-    t.tile_map_size = 2;
-    t.tile_map.assign(4, 0);
-    t.tile_count = 1;
-    t.tiles.resize(1);
-    t.tiles[0].friction[0] = {1.0f, 1};
-    t.tiles[0].friction_count = 1;
-    return t;
-}
 
 class Step : public TempHomeTest
 {
