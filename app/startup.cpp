@@ -15,6 +15,7 @@
 #include "app/menus.h"
 #include "app/text.h"
 #include "autopilot/lines.h"
+#include "autopilot/pilot.h"
 #include "core/common.h"
 #include "core/datafile.h"
 #include "core/options.h"
@@ -24,6 +25,7 @@
 #include "platform/vrak.h"
 #include "race/demo.h"
 #include "race/race.h"
+#include "race/race_hooks.h"
 #include "race/series.h"
 #include "render/gl_setup.h"
 #include "render/texture_cache.h"
@@ -295,6 +297,9 @@ int game_main(int argc, char **argv)
             if (!o.demo_file.empty())
                 open_demo_file(o.demo_file.c_str(), &demo_track);
             race_clear_slots();
+            RaceHooks hooks{};
+            install_auto_pilot(&hooks);
+            race_set_hooks(&hooks);
             start_background_race(demo_track);
             if (o.connect.empty())
                 menu_open(0);

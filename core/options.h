@@ -11,7 +11,7 @@ struct StartupOptions {
     bool fugly = false;
     bool nosound = false;
     bool novertexarrays = false;
-    bool learn = true;              // line learning of the auto pilot
+    bool learn = false;             // "--learn": learnt lines are saved to the line files
     bool nommx = false;
     int debug = 0;                  // 0, 1 (--debug) or 2 (--super-debug)
     bool practice = false;

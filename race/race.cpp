@@ -323,6 +323,8 @@ static void place_slot(int slot, Racer *racer, ControlKind kind)
         racer->activity = 1;
         wake_racer(racer);
     }
+    if (hooks.racer_reset)
+        hooks.racer_reset(racer);
     if (kind == LocalRider) {
         race.false_start_hold = 0;
         const dReal *p = dBodyGetPosition(racer->bodies[BODY_FRAME]);
@@ -455,7 +457,9 @@ static void remember_gate_bases()
     gate_base_track = track_directory();
 }
 
-// Base orientation times a turn of angle about the gate's own x axis.
+// The base orientation turned by angle about the gate's own x axis. A statue's
+// rows are its axes in world terms, so the turn (rows (1, 0, 0), (0, c, s),
+// (0, -s, c)) mixes the base's rows: it multiplies the base from the left.
 static void pose_gate_statue(int gate, double angle)
 {
     int i = timing_tables().starting_gates[gate].statue;
@@ -467,8 +471,8 @@ static void pose_gate_statue(int gate, double angle)
     float (*o)[3] = tr.statues[i].orientation;
     for (int r = 0; r < 3; r++)
         for (int k = 0; k < 3; k++)
-            o[r][k] = gate_base[gate][r][0] * turn[0][k] + gate_base[gate][r][1] * turn[1][k] +
-                      gate_base[gate][r][2] * turn[2][k];
+            o[r][k] = turn[r][0] * gate_base[gate][0][k] + turn[r][1] * gate_base[gate][1][k] +
+                      turn[r][2] * gate_base[gate][2][k];
 }
 
 // ---------------------------------------------------------------------------
@@ -645,6 +649,8 @@ static void rider_before_first_lap_line(Racer *racer)
     reset_racer_physics(racer);
     place_racer(racer, gate.x, terrain_height(track_terrain(), gate.x, gate.z), gate.z, heading);
     set_gates_passed(&racer->gates, g);
+    if (hooks.racer_reset)
+        hooks.racer_reset(racer);
 }
 
 void time_trial_start()

@@ -22,6 +22,9 @@ struct RaceHooks {
     void (*erode)(Racer *racer);
     void (*update_particles)();
     void (*clear_particles)();
+    // A racer's race state was reset (placed on the grid, time-trial start): the
+    // auto pilot's path and line recording start over.
+    void (*racer_reset)(Racer *racer);
     // A racer was created in or is about to leave a slot (engine sounds, models).
     void (*racer_created)(int slot, Racer *racer);
     void (*racer_freed)(int slot, Racer *racer);

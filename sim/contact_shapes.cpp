@@ -413,10 +413,12 @@ bool static_object_contacts(Racer *racer)
         double limit = reach + st.shape->bounding_radius + CULL_MARGIN;
         if (!(dot3(d, d) < limit * limit))
             continue;
+        // The statue's rows are its own axes in world terms; as a body rotation
+        // (world = R * local) that is their transpose.
         double rot[12] = {};
         for (int r = 0; r < 3; r++)
             for (int c = 0; c < 3; c++)
-                rot[r * 4 + c] = st.orientation[r][c];
+                rot[r * 4 + c] = st.orientation[c][r];
         bool touched = false;
         for (int wheel = CONTACT_FRONT; wheel <= CONTACT_REAR; wheel++)
             touched |= wheel_shape_contacts(racer, wheel, st.shape, nullptr, pos, rot,

@@ -112,10 +112,13 @@ std::vector<ShapeSphere> make_frame()
     b.add_line({0, 2.85, 2.45}, {0, 2.95, 3.9}, 4, 0.25);       // tank and seat front
     b.add_line({0, 3.0, 4.3}, {0, 2.95, 5.6}, 3, 0.22);         // seat and subframe
     b.add({0, 2.7, 6.6}, 0.15);                                  // rear fender tip
-    b.add_line({0, 2.6, 2.35}, {0, 1.35, 2.85}, 4, 0.18);       // down tube
-    b.add({0, 1.55, 3.25}, 0.45);                                // crankcase
-    b.add({0, 1.95, 3.2}, 0.4);                                  // cylinder
-    b.add({0, 1.5, 3.75}, 0.35);                                 // gearbox
+    // The engine and the bottom of the down tube leave about 16 in of ground
+    // clearance at rest (12 in with the rider's sag), as on a motocrosser, so only
+    // a landing that bottoms the suspension out puts the skid plate on the ground.
+    b.add_line({0, 2.6, 2.35}, {0, 1.55, 2.85}, 4, 0.18);       // down tube
+    b.add({0, 1.75, 3.25}, 0.42);                                // crankcase
+    b.add({0, 2.1, 3.2}, 0.4);                                   // cylinder
+    b.add({0, 1.7, 3.75}, 0.34);                                 // gearbox
     b.add_pair({0, 2.55, 2.7}, 0.45, 0.2);                       // radiator shrouds
     b.add_pair({0, 1.6, 4.0}, 0.55, 0.1);                        // footpegs
     return b.spheres;
@@ -192,21 +195,26 @@ std::vector<ShapeSphere> make_wheel(double centre_radius)
 // orientation when it has dropped. The origin (the hinge) sits GATE_HINGE_DEPTH
 // under the ground, so the bars swing on a long arm: up, they stand across the slot
 // just in front of the waiting front tyre, a wall a foot high that the tyre cannot
-// climb; down, they lie in the ground deeper than a tyre ever sinks. The bikes wait
-// on its +z side, the tyre's front 0.03 ft past the hinge at hub height.
+// climb; down, they lie in the ground deeper than a tyre ever sinks, having swung
+// forwards, away from the bikes. The bikes wait on its +z side, the tyre's front
+// 0.03 ft past the hinge at hub height.
 const double GATE_UP_ANGLE = 0.5890486225480862;
 
 std::vector<ShapeSphere> make_startgate()
 {
     // Up: each bar's height above the ground and its place towards the bikes,
-    // following the tyre's curve with a little room.
-    static const double bars[3][2] = {{0.32, 0.12}, {0.6, -0.05}, {0.85, -0.16}};
+    // following the tyre's curve with about 0.15 ft of room, so that a bike
+    // settling on its suspension at the gate does not lean on it (a touched gate
+    // stays up).
+    static const double bars[3][2] = {{0.32, 0.0}, {0.6, -0.17}, {0.85, -0.28}};
     double c = cos(GATE_UP_ANGLE), s = sin(GATE_UP_ANGLE);
     Builder b{{0, 0, 0}, GATE, {}};
     for (const auto &bar : bars) {
         double y = GATE_HINGE_DEPTH + bar[0], z = bar[1];
-        // The rest position that the up turn carries there.
-        double ry = c * y - s * z, rz = s * y + c * z;
+        // The rest position that the up turn carries there (the turn takes local
+        // (y, z) to (c y - s z, s y + c z)); at rest the bars lie ahead of the
+        // hinge, so they fall away from the waiting bikes.
+        double ry = c * y + s * z, rz = -s * y + c * z;
         b.add_line({-1.5, ry, rz}, {1.5, ry, rz}, 9, 0.15);
     }
     return b.spheres;

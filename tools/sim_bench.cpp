@@ -1,6 +1,6 @@
 // "ruttmoor-sim bench": how fast the simulation runs a field of riders. N racers
-// line up on the starting grid of a track, the starting gates drop, and they ride
-// a fixed script with the automatic gearbox, stepped headless by world_tick at the
+// stand spread over a track along its racing line, the starting gates are out of
+// the way, and they ride a fixed script, stepped headless by world_tick at the
 // fixed tick for S simulated seconds. The stepping loop is timed as a whole and,
 // through the world's step observer, around the rigid-body world step alone; the
 // memory allocations made while it runs are counted: the per-tick path is meant to
@@ -164,24 +164,23 @@ static bool parse_bench_options(char **args, BenchOptions *o)
     return true;
 }
 
-// The race's grid: slot s stands at gate s mod G, in row s div G behind it, facing
-// the gate's way. Without starting gates the bikes stand in a row from the middle
-// of the terrain.
-static void grid_position(int slot, const Terrain *t, double *x, double *z, double *heading)
+// Where rider s of n starts: spread over the track, at an equal share of the lap
+// along the track's route, facing along it. Without a route the bikes stand in a
+// row from the middle of the terrain.
+static void start_position(int slot, int n, const std::vector<RoutePoint> &route,
+                           const Terrain *t, double *x, double *z, double *heading)
 {
-    const TimingTables &tables = timing_tables();
-    int g = tables.starting_gate_count;
-    if (g <= 0) {
+    if (route.size() < 2) {
         *x = t->extent / 2 + 5.0 * slot;
         *z = t->extent / 2;
         *heading = 0;
         return;
     }
-    const StartingGate &gate = tables.starting_gates[slot % g];
-    double row = slot / g;
-    *x = gate.x + sin(gate.angle) * (row + 0.0625) * 10;
-    *z = gate.z + cos(gate.angle) * (row + 0.0625) * 10;
-    *heading = gate.angle;
+    size_t i = route.size() * (size_t)slot / (size_t)n;
+    const RoutePoint &a = route[i], &b = route[(i + 1) % route.size()];
+    *x = a.x;
+    *z = a.z;
+    *heading = atan2(-(b.x - a.x), -(b.z - a.z));
 }
 
 // The script every rider follows: a steady part throttle and a slow weave, each
@@ -258,6 +257,8 @@ int run_bench(char **args)
         free_track();
         return EXIT_FAILED;
     }
+    std::vector<RoutePoint> route;
+    read_route(o.track, &route);        // none: the riders stand in a row
     std::vector<Racer *> racers(o.riders, nullptr);
     int status = EXIT_DONE;
     for (int s = 0; s < o.riders && status == EXIT_DONE; s++) {
@@ -271,7 +272,7 @@ int run_bench(char **args)
         }
         apply_setup(racers[s], true);
         double x, z, heading;
-        grid_position(s, terrain, &x, &z, &heading);
+        start_position(s, o.riders, route, terrain, &x, &z, &heading);
         place_racer(racers[s], terrain, x, z, heading);
     }
 

@@ -70,7 +70,9 @@ static const char USAGE[] = "usage: ruttmoor-sim trackinfo TRACKDIR\n"
                             "       ruttmoor-sim bench [--riders N] [--seconds S] "
                             "[--track TRACKDIR]\n"
                             "       ruttmoor-sim race --track TRACKDIR [options] "
-                            "(see ruttmoor-sim race --help)\n";
+                            "(see ruttmoor-sim race --help)\n"
+                            "       ruttmoor-sim seed TRACKDIR [--passes N] [--races N] "
+                            "[--riders N] [--out DIR]\n";
 
 struct Command {
     const char *name;
@@ -574,6 +576,7 @@ static const Command commands[] = {
     {"ride", -1, run_ride},
     {"bench", -2, run_bench},
     {"race", -2, run_race},
+    {"seed", -1, run_seed},
 };
 
 int main(int argc, char **argv)

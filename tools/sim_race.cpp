@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "autopilot/pilot.h"
 #include "core/common.h"
 #include "core/options.h"
 #include "core/settings.h"
@@ -32,7 +33,8 @@
 static const char RACE_USAGE[] =
     "usage: ruttmoor-sim race --track TRACKDIR [--lineup CODES] [--laps N] [--minutes M]\n"
     "                         [--record] [--play FILE] [--time-trial] [--script FILE]\n"
-    "                         [--seconds S] [--skill 0|1|2] [--bike NAME] [--set KEY=VALUE]...\n";
+    "                         [--seconds S] [--skill 0|1|2] [--learn] [--debug] [--bike NAME]\n"
+    "                         [--set KEY=VALUE]...\n";
 
 struct RaceOptions {
     const char *track = nullptr;
@@ -89,6 +91,14 @@ static bool parse_race_options(char **args, RaceOptions *o)
         }
         if (strcmp(a, "--time-trial") == 0) {
             o->time_trial = true;
+            continue;
+        }
+        if (strcmp(a, "--debug") == 0) {
+            startup_options_edit().debug = 1;       // the line and pilot log lines
+            continue;
+        }
+        if (strcmp(a, "--learn") == 0) {
+            startup_options_edit().learn = true;     // the line files are written
             continue;
         }
         if (!next || a[0] != '-' || a[1] != '-') {
@@ -183,6 +193,9 @@ int run_race(char **args)
         return EXIT_FAILED;
     settings_edit().track = intern_string(o.track);
     race_set_track_loaded(true);
+    RaceHooks hooks{};
+    install_auto_pilot(&hooks);
+    race_set_hooks(&hooks);
     const char *demo_track = nullptr;
     bool started = false;
     if (o.play && !open_demo_file(o.play, &demo_track)) {

@@ -35,7 +35,16 @@ struct ControlLine {
 // Reads a control script; false after the reason has been printed.
 bool read_control_script(const char *path, std::vector<ControlLine> *out);
 
+// A point of a track's "route", the racing line the track generator drew.
+struct RoutePoint {
+    double x, z, speed;     // ft, ft, ft/s
+};
+// Reads "@<track>/route"; false when it is missing or too short.
+bool read_route(const char *track, std::vector<RoutePoint> *out);
+
 // "bench" and its options; the exit status.
 int run_bench(char **args);
 // "race" and its options; the exit status.
 int run_race(char **args);
+// "seed": the learnt lines a track ships with.
+int run_seed(char **args);

@@ -278,11 +278,13 @@ void write_objects(Writer *w, const Course &c)
         });
     }
     write_file(w, "statues", stat);
-    // Three spheres along a block 4 ft long; a banner is a pole of two.
+    // Three spheres along a block 4 ft long, lying along the object's own z axis:
+    // the block faces along the course, so it lines the edge; a banner is a pole
+    // of two.
     write_file(w, "tuffblock.shp",
-               "3\n-1.300 1.000 0.000\n1.000 0.800 20000 2000\n"
+               "3\n0.000 1.000 -1.300\n1.000 0.800 20000 2000\n"
                "0.000 1.000 0.000\n1.000 0.800 20000 2000\n"
-               "1.300 1.000 0.000\n1.000 0.800 20000 2000\n");
+               "0.000 1.000 1.300\n1.000 0.800 20000 2000\n");
     write_file(w, "banner.shp",
                "2\n0.000 1.000 0.000\n0.400 0.600 15000 1500\n"
                "0.000 3.000 0.000\n0.400 0.600 15000 1500\n");

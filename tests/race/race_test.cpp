@@ -139,13 +139,13 @@ TEST_F(RaceSetup, TheStartingGateFallsInAnEighthOfASecondAfterTheDrop)
     }
     EXPECT_EQ(frames, 17);
     // Down, the gate stands as the track placed it; up, it was turned by 3/16 of a
-    // half turn about its own x axis.
+    // half turn about its own x axis (its rows are its axes: x stays, y and z mix).
     const float(*down)[3] = tr.statues[statue].orientation;
     double c = cos(0.5890486225480862), s = sin(0.5890486225480862);
-    for (int r = 0; r < 3; r++) {
-        EXPECT_NEAR(before[r][0], down[r][0], 1e-5);
-        EXPECT_NEAR(before[r][1], down[r][1] * c - down[r][2] * s, 1e-5);
-        EXPECT_NEAR(before[r][2], down[r][1] * s + down[r][2] * c, 1e-5);
+    for (int k = 0; k < 3; k++) {
+        EXPECT_NEAR(before[0][k], down[0][k], 1e-5);
+        EXPECT_NEAR(before[1][k], c * down[1][k] + s * down[2][k], 1e-5);
+        EXPECT_NEAR(before[2][k], -s * down[1][k] + c * down[2][k], 1e-5);
     }
 }
 
