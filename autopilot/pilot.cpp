@@ -108,6 +108,12 @@ int pilot_cursor(const Racer *racer)
     return st ? st->cursor : 0;
 }
 
+int pilot_recovery(const Racer *racer)
+{
+    const PilotState *st = pilot_state(racer);
+    return st ? st->recovery : 0;
+}
+
 float pilot_go_time(const Racer *racer)
 {
     const PilotState *st = pilot_state(racer);

@@ -46,6 +46,8 @@ int pilot_path_length(const Racer *racer);
 // Path point i (clamped into the path); null when the path is empty.
 const LinePoint *pilot_path_point(const Racer *racer, int i);
 int pilot_cursor(const Racer *racer);
+// The recovery counter: 0 while the racer drives its path normally.
+int pilot_recovery(const Racer *racer);
 // Replaces the racer's path (a debugging aid: a path to ride without lines); the
 // cursor counts as advanced now, or at 30 s of frame clock if that is later.
 void pilot_give_path(Racer *racer, const LinePoint *points, int n, int cursor);

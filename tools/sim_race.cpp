@@ -7,6 +7,7 @@
 // Output lines:
 //   order t=SECONDS POS:NUMBER/GATES ...      every 10 s of simulated time
 //   result POS NUMBER BIKE LAPS TOTAL_S BEST_LAP BEST_S PENALTY_S
+//   rider SLOT NUMBER crashes=C recoveries=R rider_contacts=K gates_missed=M
 //   finished=0|1 frames=N
 #include <cmath>
 #include <cstdio>
@@ -27,6 +28,7 @@
 #include "sim/racer.h"
 #include "sim/setup.h"
 #include "sim/world.h"
+#include "track/gates.h"
 #include "track/track.h"
 #include "tools/sim_tool.h"
 
@@ -222,6 +224,14 @@ int run_race(char **args)
 
     RaceState &race = race_state();
     int32_t first = race.frame;
+    // What happened to each rider: crashes, times the auto pilot lost its path and
+    // went into recovery, and frames with a contact with another rider.
+    static int crashes[RACER_SLOTS], recoveries[RACER_SLOTS], contacts[RACER_SLOTS];
+    static bool was_crashed[RACER_SLOTS], was_recovering[RACER_SLOTS];
+    for (int s = 0; s < RACER_SLOTS; s++) {
+        crashes[s] = recoveries[s] = contacts[s] = 0;
+        was_crashed[s] = was_recovering[s] = false;
+    }
     int32_t frames = (int32_t)(o.seconds / PHYSICS_TICK);
     size_t next_line = 0;
     ControlLine in{};
@@ -236,10 +246,32 @@ int run_race(char **args)
                            in.back_up, in.lean, clutch, in.shift);
         }
         game_step();
+        for (int s = 0; s < RACER_SLOTS; s++) {
+            const Racer *r = race.racers[s];
+            if (!r)
+                continue;
+            bool crashed = r->crash_countdown > 0;
+            bool recovering = race.kind[s] == AutoPilot && pilot_recovery(r) != 0;
+            crashes[s] += crashed && !was_crashed[s];
+            recoveries[s] += recovering && !was_recovering[s];
+            contacts[s] += r->had_rider_contact && r->rider_contact_frame == race.frame - 1;
+            was_crashed[s] = crashed;
+            was_recovering[s] = recovering;
+        }
         if ((race.frame - first) % 1280 == 0)
             print_order((race.frame - first) * PHYSICS_TICK);
     }
     print_results();
+    for (int s = 0; s < RACER_SLOTS; s++) {
+        const Racer *r = race.racers[s];
+        if (!r || race.kind[s] == Replayed)
+            continue;
+        int missed = 0;
+        for (int g = 0; g < r->gates.gates_passed; g++)
+            missed += gate_time(&r->gates, g) < 0;
+        printf("rider %d %s crashes=%d recoveries=%d rider_contacts=%d gates_missed=%d\n", s,
+               r->plate, crashes[s], recoveries[s], contacts[s], missed);
+    }
     printf("finished=%d frames=%d\n", race.results_final ? 1 : 0, race.frame - first);
     stop_demo_files();
     free_demo_data();
