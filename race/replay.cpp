@@ -372,19 +372,9 @@ static void apply_drive(Racer *r, uint8_t drive)
 {
     int level = drive >> 4;
     if ((drive & 7) == CRASHED_GEAR) {
-        if (r->crash_countdown == 0) {
-            // The legs leave the pegs from where the feet are, as in a live crash.
-            double feet[2][3];
-            racer_feet(r, feet);
-            for (int i = 0; i < 2; i++) {
-                dVector3 v;
-                dBodyGetPointVel(r->bodies[BODY_RIDER], feet[i][0], feet[i][1], feet[i][2], v);
-                for (int k = 0; k < 3; k++) {
-                    r->leg_points[i].position[k] = feet[i][k];
-                    r->leg_points[i].velocity[k] = v[k];
-                }
-            }
-        }
+        // The legs leave the pegs from where the feet are, as in a live crash.
+        if (r->crash_countdown == 0)
+            legs_on_feet(r);
         r->crash_countdown = level * 127 / 15 + 1;
         r->throttle = 0;
     } else {

@@ -60,6 +60,11 @@ struct FollowPose {
 void follow_pose(Racer *racer, const FollowPose *pose, const double earlier[3],
                  const double later[3], int n);
 
+// The leg points onto the feet, moving with the rider body (where a crash starts
+// the legs from).
+void legs_on_feet(Racer *racer);
+// Puts the rider on the seat, turned as the frame, and mounts it.
+void seat_rider(Racer *racer);
 // The feet of a riding rider (on the pegs) or, while crashed, where the legs start
 // from; world positions.
 void racer_feet(const Racer *racer, double feet[2][3]);

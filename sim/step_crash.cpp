@@ -67,7 +67,7 @@ void racer_feet(const Racer *racer, double feet[2][3])
     }
 }
 
-void step_legs_on_feet(Racer *racer)
+void legs_on_feet(Racer *racer)
 {
     double feet[2][3];
     racer_feet(racer, feet);
@@ -85,7 +85,7 @@ void step_legs_on_feet(Racer *racer)
 static void throw_rider(Racer *racer, const StepContext *ctx)
 {
     detach_rider_mount(racer);
-    step_legs_on_feet(racer);
+    legs_on_feet(racer);
     int slot = racer->crash_count < 0 ? 0 : racer->crash_count > 15 ? 15 : racer->crash_count;
     int delay = ctx && ctx->knockout_delays ? ctx->knockout_delays[slot] : 0;
     racer->crash_countdown = CRASH_TICKS + (delay > 0 ? delay : 0);
@@ -112,8 +112,7 @@ void step_detect_crash(Racer *racer, const StepContext *ctx)
         throw_rider(racer, ctx);
 }
 
-// Puts the rider back on the seat, turned as the frame, and mounts it again.
-static void remount(Racer *racer)
+void seat_rider(Racer *racer)
 {
     const BikeModel &m = racer->model;
     dBodyID frame = racer->bodies[BODY_FRAME];
@@ -178,7 +177,7 @@ void step_crashed_sequence(Racer *racer)
         racer->crash_countdown--;
         if (racer->crash_countdown <= 0) {
             racer->crash_countdown = 0;
-            remount(racer);
+            seat_rider(racer);
             return;
         }
     }
@@ -224,7 +223,7 @@ void step_leg_points(Racer *racer, const StepContext *ctx)
     if (racer->dab_anim < 0)
         racer->dab_anim = 0;
     if (racer->crash_countdown <= 0) {
-        step_legs_on_feet(racer);
+        legs_on_feet(racer);
         return;
     }
     dBodyID rider = racer->bodies[BODY_RIDER];

@@ -37,8 +37,6 @@ static void into_frame(const double q[4], const double v[3], double out[3])
 
 static void remount_in_place(Racer *racer)
 {
-    const BikeModel &m = racer->model;
-    dBodyID frame = racer->bodies[BODY_FRAME];
     dBodyID rider = racer->bodies[BODY_RIDER];
     const dReal *p = dBodyGetPosition(rider);
     double position[3] = {p[0], p[1], p[2]};
@@ -46,13 +44,7 @@ static void remount_in_place(Racer *racer)
     dBodyCopyQuaternion(rider, q);
     // The mount joint is made with the rider on the seat, then the rider goes back
     // to where the recording had it.
-    dVector3 seat;
-    dBodyGetRelPointPos(frame, m.rider_position.x - m.frame_position.x,
-                        m.rider_position.y - m.frame_position.y,
-                        m.rider_position.z - m.frame_position.z, seat);
-    dBodySetPosition(rider, seat[0], seat[1], seat[2]);
-    dBodySetRotation(rider, dBodyGetRotation(frame));
-    attach_rider_mount(racer);
+    seat_rider(racer);
     dBodySetPosition(rider, position[0], position[1], position[2]);
     dBodySetQuaternion(rider, q);
 }
@@ -110,7 +102,7 @@ void follow_pose(Racer *racer, const FollowPose *pose, const double earlier[3],
     int level = pose->drive >> 4;
     if ((pose->drive & 7) == 7) {
         if (racer->crash_countdown == 0)
-            step_legs_on_feet(racer);
+            legs_on_feet(racer);
         detach_rider_mount(racer);
         racer->throttle = 0;
         racer->crash_countdown = level * 127 / 15 + 1;

@@ -31,5 +31,3 @@ double step_ground_height(const Terrain *terrain, double x, double z);
 void step_detect_crash(Racer *racer, const StepContext *ctx);
 void step_crashed_sequence(Racer *racer);
 void step_leg_points(Racer *racer, const StepContext *ctx);
-// Leg points onto the feet, moving with the rider body.
-void step_legs_on_feet(Racer *racer);
