@@ -62,6 +62,7 @@ void reset_pilot(Racer *racer)
     st->go_time = 0;
     st->pilot_throttle = 0;
     st->grip_limit_frame = -1000000;
+    st->marshal_frame = 0;
     st->racer = racer;
     st->last_frame = race_state().frame;
     ring_clear(racer->gates.slot);
@@ -106,6 +107,12 @@ int pilot_cursor(const Racer *racer)
 {
     const PilotState *st = pilot_state(racer);
     return st ? st->cursor : 0;
+}
+
+int32_t pilot_marshal_frame(const Racer *racer)
+{
+    const PilotState *st = pilot_state(racer);
+    return st && st->racer == racer ? st->marshal_frame : 0;
 }
 
 int pilot_recovery(const Racer *racer)
@@ -347,6 +354,8 @@ static void pilot_step(Racer *racer, bool plan)
         set_dab(racer, 1);
         return;
     }
+    if (plan && marshal_lost_racer(racer, st, frame))
+        return;
     if (st->recovery != 0)
         recover(racer, st);
     else

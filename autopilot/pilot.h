@@ -48,6 +48,8 @@ const LinePoint *pilot_path_point(const Racer *racer, int i);
 int pilot_cursor(const Racer *racer);
 // The recovery counter: 0 while the racer drives its path normally.
 int pilot_recovery(const Racer *racer);
+// Frame the racer was last put back on the course after being lost (0 = never).
+int32_t pilot_marshal_frame(const Racer *racer);
 // Replaces the racer's path (a debugging aid: a path to ride without lines); the
 // cursor counts as advanced now, or at 30 s of frame clock if that is later.
 void pilot_give_path(Racer *racer, const LinePoint *points, int n, int cursor);

@@ -26,6 +26,7 @@ struct PilotState {
     float go_time;              // frame-clock seconds of the go; 0 = not scheduled
     float pilot_throttle;       // throttle commanded last
     int32_t grip_limit_frame;   // frame the grip rule last limited the lean
+    int32_t marshal_frame;      // frame the racer was last put back on its path
 };
 
 struct Personality {
@@ -54,3 +55,6 @@ void plan_next_segment(Racer *racer, PilotState *st, int32_t frame);
 // Driving (pilot_drive.cpp).
 void drive_path(Racer *racer, PilotState *st);
 void recover(Racer *racer, PilotState *st);
+// A racer lost off the course (pilot_marshal.cpp): true when it was put back on its
+// path this frame.
+bool marshal_lost_racer(Racer *racer, PilotState *st, int32_t frame);

@@ -813,6 +813,26 @@ static void drop_starting_gates()
 
 // Offline: every simulated racer against the track (terrain and objects), then every
 // pair of them, fastest first.
+//
+// Two bikes that have touched without a break for a few seconds have fallen into
+// each other (a pile-up, a re-mount inside another bike); their contacts would hold
+// them together for good. Such a pair passes through each other until the two are
+// out of each other's reach, then collides again.
+static const int TANGLE_TICKS = 3 * 128;
+
+static bool tangled(Racer *a, Racer *b)
+{
+    if (a->tangled_with != b->gates.slot && b->tangled_with != a->gates.slot)
+        return false;
+    if (!racers_out_of_reach(a, racer_reach(a), b, racer_reach(b)))
+        return true;
+    if (a->tangled_with == b->gates.slot)
+        a->tangled_with = -1;
+    if (b->tangled_with == a->gates.slot)
+        b->tangled_with = -1;
+    return false;
+}
+
 static void collide_bikes()
 {
     Racer *list[RACER_SLOTS];
@@ -841,10 +861,16 @@ static void collide_bikes()
     }
     for (int i = 0; i < n; i++) {
         for (int j = i + 1; j < n; j++) {
-            RiderTouch touch = rider_contacts(list[i], list[j],
-                                              rider_contact_mode(list[i], list[j], race.frame),
-                                              false);
-            rider_contact_rules(list[i], list[j], touch, race.frame);
+            Racer *a = list[i], *b = list[j];
+            if (tangled(a, b))
+                continue;
+            RiderTouch touch = rider_contacts(a, b, rider_contact_mode(a, b, race.frame), false);
+            rider_contact_rules(a, b, touch, race.frame);
+            if ((touch.a_parts || touch.b_parts) && race.frame - a->touch_run_frame >= TANGLE_TICKS &&
+                race.frame - b->touch_run_frame >= TANGLE_TICKS) {
+                a->tangled_with = b->gates.slot;
+                b->tangled_with = a->gates.slot;
+            }
         }
     }
 }

@@ -366,6 +366,8 @@ static void record_contact(Racer *r, int frame)
 {
     if (!r->had_rider_contact)
         r->first_rider_contact_frame = frame;
+    if (!r->had_rider_contact || r->rider_contact_frame < frame - 1)
+        r->touch_run_frame = frame;
     r->had_rider_contact = true;
     r->rider_contact_frame = frame;
 }

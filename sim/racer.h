@@ -161,6 +161,11 @@ struct Racer {
     bool had_rider_contact;
     int rider_contact_frame;
     int first_rider_contact_frame;
+    // First tick of the present unbroken run of ticks with a rider contact, and the
+    // slot of a racer this one is tangled with (-1 none): the two pass through each
+    // other until they are apart (race collisions).
+    int touch_run_frame;
+    int tangled_with = -1;
 };
 
 // Applies one tick of control inputs to a racer. Values outside their ranges are

@@ -73,6 +73,8 @@ void reset_racer_physics(Racer *racer)
     racer->had_rider_contact = false;
     racer->rider_contact_frame = 0;
     racer->first_rider_contact_frame = 0;
+    racer->touch_run_frame = 0;
+    racer->tangled_with = -1;
 }
 
 void move_racer(Racer *racer, double dx, double dy, double dz)

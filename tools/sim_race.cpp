@@ -7,7 +7,10 @@
 // Output lines:
 //   order t=SECONDS POS:NUMBER/GATES ...      every 10 s of simulated time
 //   result POS NUMBER BIKE LAPS TOTAL_S BEST_LAP BEST_S PENALTY_S
-//   rider SLOT NUMBER crashes=C recoveries=R rider_contacts=K gates_missed=M
+//   rider SLOT NUMBER crashes=C by_riders=B recoveries=R put_back=P rider_contacts=K
+//         gates_missed=M
+//   (counted while the rider races: from the start to its own finish)
+//   with --trace: "crash|recover SLOT NUMBER t=S gate=G x=X z=Z mph=V [rider]" at each
 //   finished=0|1 frames=N
 #include <cmath>
 #include <cstdio>
@@ -25,6 +28,7 @@
 #include "race/race.h"
 #include "race/race_hooks.h"
 #include "race/results.h"
+#include "sim/catalogue.h"
 #include "sim/racer.h"
 #include "sim/setup.h"
 #include "sim/world.h"
@@ -35,8 +39,8 @@
 static const char RACE_USAGE[] =
     "usage: ruttmoor-sim race --track TRACKDIR [--lineup CODES] [--laps N] [--minutes M]\n"
     "                         [--record] [--play FILE] [--time-trial] [--script FILE]\n"
-    "                         [--seconds S] [--skill 0|1|2] [--learn] [--debug] [--bike NAME]\n"
-    "                         [--set KEY=VALUE]...\n";
+    "                         [--seconds S] [--skill 0|1|2] [--learn] [--debug] [--trace]\n"
+    "                         [--bike NAME] [--set KEY=VALUE]...\n";
 
 struct RaceOptions {
     const char *track = nullptr;
@@ -50,6 +54,7 @@ struct RaceOptions {
     const char *script = nullptr;
     double seconds = 3600;
     int skill = 1;
+    bool trace = false;
 };
 
 static bool parse_number(const char *text, double lo, double hi, double *out)
@@ -93,6 +98,10 @@ static bool parse_race_options(char **args, RaceOptions *o)
         }
         if (strcmp(a, "--time-trial") == 0) {
             o->time_trial = true;
+            continue;
+        }
+        if (strcmp(a, "--trace") == 0) {
+            o->trace = true;
             continue;
         }
         if (strcmp(a, "--debug") == 0) {
@@ -224,12 +233,14 @@ int run_race(char **args)
 
     RaceState &race = race_state();
     int32_t first = race.frame;
-    // What happened to each rider: crashes, times the auto pilot lost its path and
-    // went into recovery, and frames with a contact with another rider.
-    static int crashes[RACER_SLOTS], recoveries[RACER_SLOTS], contacts[RACER_SLOTS];
+    // What happened to each rider while it raced: crashes (and those that began
+    // within half a second of a touch with another rider), times the auto pilot lost
+    // its path and went into recovery, and frames with a contact with another rider.
+    static int crashes[RACER_SLOTS], by_riders[RACER_SLOTS], recoveries[RACER_SLOTS],
+        contacts[RACER_SLOTS], marshals[RACER_SLOTS];
     static bool was_crashed[RACER_SLOTS], was_recovering[RACER_SLOTS];
     for (int s = 0; s < RACER_SLOTS; s++) {
-        crashes[s] = recoveries[s] = contacts[s] = 0;
+        crashes[s] = by_riders[s] = recoveries[s] = contacts[s] = marshals[s] = 0;
         was_crashed[s] = was_recovering[s] = false;
     }
     int32_t frames = (int32_t)(o.seconds / PHYSICS_TICK);
@@ -252,9 +263,24 @@ int run_race(char **args)
                 continue;
             bool crashed = r->crash_countdown > 0;
             bool recovering = race.kind[s] == AutoPilot && pilot_recovery(r) != 0;
-            crashes[s] += crashed && !was_crashed[s];
-            recoveries[s] += recovering && !was_recovering[s];
-            contacts[s] += r->had_rider_contact && r->rider_contact_frame == race.frame - 1;
+            if (!r->finished && !r->gates.finished && race.frame > race.start_frame) {
+                bool crash = crashed && !was_crashed[s];
+                bool recover = recovering && !was_recovering[s];
+                bool touched = r->had_rider_contact && r->rider_contact_frame >= race.frame - 65;
+                crashes[s] += crash;
+                by_riders[s] += crash && touched;
+                recoveries[s] += recover;
+                contacts[s] += r->had_rider_contact && r->rider_contact_frame == race.frame - 1;
+                marshals[s] += race.kind[s] == AutoPilot && pilot_marshal_frame(r) == race.frame - 1;
+                if (o.trace && (crash || recover)) {
+                    const dReal *p = dBodyGetPosition(r->bodies[BODY_FRAME]);
+                    printf("%s %d %s t=%.2f gate=%d x=%.0f z=%.0f mph=%.0f%s\n",
+                           crash ? "crash" : "recover", s, r->plate,
+                           (race.frame - race.start_frame) * PHYSICS_TICK,
+                           r->gates.gates_passed, p[0], p[2], racer_speed_mph(r),
+                           crash && touched ? " rider" : "");
+                }
+            }
             was_crashed[s] = crashed;
             was_recovering[s] = recovering;
         }
@@ -269,8 +295,10 @@ int run_race(char **args)
         int missed = 0;
         for (int g = 0; g < r->gates.gates_passed; g++)
             missed += gate_time(&r->gates, g) < 0;
-        printf("rider %d %s crashes=%d recoveries=%d rider_contacts=%d gates_missed=%d\n", s,
-               r->plate, crashes[s], recoveries[s], contacts[s], missed);
+        printf("rider %d %s crashes=%d by_riders=%d recoveries=%d put_back=%d rider_contacts=%d "
+               "gates_missed=%d\n",
+               s, r->plate, crashes[s], by_riders[s], recoveries[s], marshals[s], contacts[s],
+               missed);
     }
     printf("finished=%d frames=%d\n", race.results_final ? 1 : 0, race.frame - first);
     stop_demo_files();

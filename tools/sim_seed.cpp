@@ -115,9 +115,9 @@ static void seed_pass(const std::vector<RoutePoint> &route, int skill, double pa
         pilot_drive_given_path(rider);
         game_step();
     }
-    printf("seed skill=%s pace=%.2f offset=%.1f laps=%d seconds=%.1f\n", SKILL_WORDS[skill],
-           pace, offset, laps_for_gates(rider->gates.gates_passed),
-           (race.frame - race.start_frame) * PHYSICS_TICK);
+    printf("seed skill=%s pace=%.2f offset=%.1f laps=%d crashes=%d seconds=%.1f\n",
+           SKILL_WORDS[skill], pace, offset, laps_for_gates(rider->gates.gates_passed),
+           rider->crash_count, (race.frame - race.start_frame) * PHYSICS_TICK);
 }
 
 // Segments still without a line; a computer rider would stop at the first.
@@ -135,7 +135,7 @@ static int empty_segments()
 // paces until every segment has one.
 static void seed_skill(const std::vector<RoutePoint> &route, int skill, int passes)
 {
-    static const double paces[3] = {0.68, 0.72, 0.77};
+    static const double paces[3] = {0.78, 0.84, 0.90};
     static const double offsets[4] = {0, -1.5, 1.5, -3};
     for (int pass = 0; pass < passes; pass++)
         seed_pass(route, skill, paces[skill] * (1 + 0.04 * ((pass % 3) - 1)), offsets[pass % 4]);
@@ -145,6 +145,35 @@ static void seed_skill(const std::vector<RoutePoint> &route, int skill, int pass
             break;
         seed_pass(route, skill, 0.6 + 0.015 * extra, 0);
     }
+}
+
+// A line computer riders crashed on or left more often than they completed it, in
+// a segment that keeps at least three lines they did better on, is dropped.
+static bool crashy(const LineSlot *l)
+{
+    return !l->points.empty() && l->canceled >= 2 && l->canceled > l->tested;
+}
+
+static int cull_lines()
+{
+    int dropped = 0;
+    for (int s = 0; s < line_segment_count(); s++) {
+        int good = 0;
+        for (int i = 0; i < LINE_SLOTS; i++) {
+            const LineSlot *l = line_slot(s, i);
+            good += !l->points.empty() && !crashy(l);
+        }
+        if (good < 3)
+            continue;
+        for (int i = 0; i < LINE_SLOTS; i++) {
+            LineSlot *l = line_slot(s, i);
+            if (crashy(l)) {
+                l->points.clear();
+                dropped++;
+            }
+        }
+    }
+    return dropped;
 }
 
 // A race of computer riders on the lines learnt so far, learning as they go.
@@ -252,10 +281,15 @@ int run_seed(char **args)
             data_puts(f, "0\n");
         data_close(f);
     }
+    // Races give the lines their statistics; lines the computer riders keep crashing
+    // on are dropped after every round of races.
     for (int skill = 0; skill < 3; skill++) {
         seed_skill(route, skill, passes);
-        for (int r = 0; r < races; r++)
-            seed_race(skill, riders);
+        for (int round = 0; round < 2; round++) {
+            for (int r = 0; r < races; r++)
+                seed_race(skill, riders);
+            printf("cull skill=%s dropped=%d\n", SKILL_WORDS[skill], cull_lines());
+        }
     }
     save_lines();       // the last skill's; the others were saved by each new race
 

@@ -14,10 +14,13 @@ namespace {
 
 const float PI = 3.14159265358979f;
 const float FAR = 1e9f;
-const float TAKEOFF_SLOPE = 0.57735f;   // tan 30°: steepest part of a take-off face
+const float TAKEOFF_SLOPE = 0.46631f;   // tan 25°: the lip of a take-off face
 const float LANDING_SLOPE = 0.46631f;   // tan 25°: steepest part of a landing
 const float FULL_BANK_RADIUS = 60;      // turns this tight get the whole berm angle
 const float BANK_FADE = 25;
+const float FEATURE_CLEAR_BEFORE = 25;  // ft of ground before a feature without a checkpoint
+const float FEATURE_CLEAR_AFTER = 40;   // and after it, where a bike lands
+const float MIN_CHECKPOINT_GAP = 60;
 
 float smoothstep(float u)
 {
@@ -31,13 +34,22 @@ float face_length(float height, float slope)
     return 1.5f * height / slope;
 }
 
-// A hump rising over `up`, flat over `top`, falling over `down`, starting at 0.
-float hump(float u, float height, float up, float top, float down)
+// A take-off face bends upwards (a parabola) and is steepest at its lip, at
+// 2 × height / length, so a bike leaves it along one slope with both wheels instead
+// of being pitched forward over a rounded crest.
+float takeoff_length(float height, float slope)
+{
+    return 2 * height / slope;
+}
+
+// A hump rising over `up`, flat over `top`, falling over `down`, starting at 0. A
+// take-off rises to a sharp lip; any other hump rises round.
+float hump(float u, float height, float up, float top, float down, bool takeoff)
 {
     if (u <= 0 || u >= up + top + down)
         return 0;
     if (u < up)
-        return height * smoothstep(u / up);
+        return height * (takeoff ? (u / up) * (u / up) : smoothstep(u / up));
     if (u <= up + top)
         return height;
     return height * (1 - smoothstep((u - up - top) / down));
@@ -48,20 +60,20 @@ float feature_profile(const TrackFeature &f, float s)
     float u = s - f.from, span = f.to - f.from, h = f.height;
     if (u < 0 || u > span)
         return 0;
-    float up = face_length(h, TAKEOFF_SLOPE), land = face_length(h, LANDING_SLOPE);
+    float up = takeoff_length(h, TAKEOFF_SLOPE), land = face_length(h, LANDING_SLOPE);
     switch (f.kind) {
     case FEATURE_DOUBLE: {
         // Take-off hump, gap, landing hump whose far side is the landing. A rider who
         // comes up short lands on the take-off's back side, so that is a landing too.
         float first = up + 4 + land;
-        float second = up + 4 + land;
+        float second = land + 4 + land;
         float gap = std::max(0.0f, span - first - second);
-        return hump(u, h, up, 4, land) + hump(u - first - gap, h, up, 4, land);
+        return hump(u, h, up, 4, land, true) + hump(u - first - gap, h, land, 4, land, false);
     }
     case FEATURE_TABLETOP:
-        return hump(u, h, up, std::max(0.0f, span - up - land), land);
+        return hump(u, h, up, std::max(0.0f, span - up - land), land, true);
     case FEATURE_WHOOPS: {
-        int count = std::max(1, (int)lroundf(span / 14));
+        int count = std::max(1, (int)lroundf(span / 20));
         float pitch = span / (float)count;
         return h * 0.5f * (1 - cosf(2 * PI * u / pitch));
     }
@@ -461,14 +473,38 @@ void build_light(const TrackDesc &d, Course *c)
 
 void build_timing(const TrackDesc &d, Course *c)
 {
+    std::vector<std::pair<float, float>> zones;
+    for (const TrackFeature &f : d.features)
+        zones.push_back({f.from - FEATURE_CLEAR_BEFORE, f.to + FEATURE_CLEAR_AFTER});
+    std::sort(zones.begin(), zones.end());
+    for (size_t i = 1; i < zones.size();) {
+        if (zones[i].first <= zones[i - 1].second) {
+            zones[i - 1].second = std::max(zones[i - 1].second, zones[i].second);
+            zones.erase(zones.begin() + (long)i);
+        } else {
+            i++;
+        }
+    }
     int count = std::max(3, (int)lroundf(c->length / d.checkpoint_spacing));
     for (int k = 0; k < count; k++) {
         float s = c->length * (float)k / (float)count;
+        // No checkpoint in a jump or the whoops: a line learnt there would begin or
+        // end in the air. Move it to the nearer ground before or after the feature
+        // (features close together count as one).
+        for (const std::pair<float, float> &z : zones) {
+            if (k > 0 && s > z.first && s < z.second)
+                s = s - z.first < z.second - s ? z.first : z.second;
+        }
+        // A checkpoint moved up to its neighbour is dropped.
+        if (k > 0 && (s - c->checkpoints.back().s < MIN_CHECKPOINT_GAP ||
+                      c->length - s < MIN_CHECKPOINT_GAP))
+            continue;
         const CourseSample &q = c->line[line_index(*c, s)];
         c->checkpoints.push_back({q.x, q.z, q.tx, q.tz, q.width * 0.5f + 6, q.s});
     }
     // The normal lap runs from the line round to the line; the first lap starts at
     // the first checkpoint clear of the grid and joins it.
+    count = (int)c->checkpoints.size();
     for (int k = 1; k < count; k++)
         c->normal_lap.push_back(k);
     c->normal_lap.push_back(0);

@@ -1,7 +1,7 @@
 // The auto pilot's driving: where a bike stands on its path, the steering circle,
 // the traffic boxes and the braking behind another bike, the throttle and brakes
-// in the air, the personalities, the start at the gate, and a bike that must stay
-// put on a track without lines. Racers are checked for finite inputs when upright,
+// in the air, the personalities, the start at the gate, a bike that must stay put
+// on a track without lines, and a lost bike put back on its path. Racers are checked for finite inputs when upright,
 // exactly straight and at rest.
 #include <gtest/gtest.h>
 
@@ -17,6 +17,9 @@
 #include "sim/racer_body.h"
 #include "tests/race/packed_track.h"
 #include "tests/support/log_capture.h"
+#include "track/gates.h"
+#include "track/terrain.h"
+#include "track/track.h"
 
 namespace
 {
@@ -323,6 +326,58 @@ TEST_F(PilotRacer, OnPathMeansNearItAndNoFasterThanItsSpeed)
     EXPECT_LT(pilot_path_point(racer, 15)->speed, 30);
 }
 
+// A racing auto pilot that has passed no gate for a minute (lost behind the tuff
+// blocks, say) is stood upright on its path at the cursor point, at rest, heading
+// along the path, and rides on in recovery; earlier, or while crashed, it is left.
+TEST_F(PilotRacer, ALostRiderIsPutBackOnItsPathAfterAMinute)
+{
+    ASSERT_EQ(load_track("fernbottom"), 1);
+    RaceState &race = race_state();
+    const dReal *p = dBodyGetPosition(racer->bodies[BODY_FRAME]);
+    // A path 200 ft to the east heading east (+x), out of the cursor's reach.
+    std::vector<LinePoint> path;
+    for (int i = 0; i < 40; i++)
+        path.push_back(LinePoint{(float)(p[0] + 200 + 8 * i), (float)p[1], (float)p[2], 30, 0});
+    struct Case {
+        const char *name;
+        double seconds;     // since the start, no gate passed
+        bool crashed, moved;
+    } cases[] = {
+        {"59 s", 59, false, false},
+        {"61 s but crashed", 61, true, false},
+        {"61 s", 61, false, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        race.frame = race.start_frame + (int32_t)(c.seconds * 128);
+        pilot_give_path(racer, path.data(), (int)path.size(), 5);
+        racer->crash_countdown = c.crashed ? 100 : 0;
+        dBodySetLinearVel(racer->bodies[BODY_FRAME], 3, 0, 0);
+        double before[3] = {p[0], p[1], p[2]};
+        auto_pilot_step(racer);
+        if (!c.moved) {
+            EXPECT_DOUBLE_EQ(p[0], before[0]);
+            EXPECT_DOUBLE_EQ(p[2], before[2]);
+            continue;
+        }
+        const LinePoint *at = pilot_path_point(racer, pilot_cursor(racer));
+        ASSERT_NE(at, nullptr);
+        EXPECT_NEAR(p[0], at->x, 1e-6);
+        EXPECT_NEAR(p[2], at->z, 1e-6);
+        double ground = terrain_height(track_terrain(), (float)p[0], (float)p[2]);
+        EXPECT_GE(p[1] - ground, racer->model.frame_position.y - 0.01);
+        EXPECT_LE(p[1] - ground, racer->model.frame_position.y + 3);
+        const dReal *m = dBodyGetRotation(racer->bodies[BODY_FRAME]);
+        EXPECT_NEAR(-m[2], 1, 1e-6);     // forward (-z axis) points east
+        EXPECT_NEAR(m[5], 1, 1e-6);      // upright
+        const dReal *v = dBodyGetLinearVel(racer->bodies[BODY_FRAME]);
+        EXPECT_EQ(v[0] * v[0] + v[1] * v[1] + v[2] * v[2], 0);
+        EXPECT_EQ(pilot_recovery(racer), 3);
+        EXPECT_EQ(pilot_marshal_frame(racer), race.frame);
+    }
+    racer->crash_countdown = 0;
+}
+
 TEST_F(PilotRacer, SpeedControlInTheAir)
 {
     racer->wheel_contacts[0].depth = 0;
@@ -395,10 +450,13 @@ class PilotRace : public PackedTrackTest
 
 TEST_F(PilotRace, WithoutLinesTheBikeWaitsAtTheGateAfterItsReaction)
 {
-    // Empty line files in the home directory hide the lines the track ships with
-    // (fernbottom has 25 + 25 segments).
-    std::string empty = "ct03 50\n";
-    for (int k = 0; k < 50; k++)
+    // Empty line files in the home directory hide the lines the track ships with.
+    ASSERT_EQ(load_track("fernbottom"), 1);
+    const TimingTables &timing = timing_tables();
+    int segments = timing.first_lap_lines + timing.normal_lap_lines;
+    free_track();
+    std::string empty = "ct03 " + std::to_string(segments) + "\n";
+    for (int k = 0; k < segments; k++)
         empty += "0\n";
     for (const char *word : {"novice", "amateur", "expert"})
         ASSERT_TRUE(write_bytes(home + "fernbottom/lines_" + word, empty));

@@ -243,6 +243,53 @@ TEST_F(RaceSetup, NetworkPeerHitByTheLocalRiderIsSimulatedForThreeQuartersOfASec
         EXPECT_FALSE(dBodyIsEnabled(race.racers[1]->bodies[k]));
 }
 
+// Two bikes held in each other (a pile-up, a re-mount inside another bike) stop
+// colliding after three seconds of unbroken contact, and collide again once they
+// have been out of each other's reach.
+TEST_F(RaceSetup, BikesTangledForThreeSecondsPassThroughEachOtherUntilApart)
+{
+    int codes[RACER_SLOTS];
+    lineup_of(codes, {LINEUP_LOCAL, LINEUP_AUTO_PILOT});
+    ASSERT_TRUE(new_race(codes, false, false, 0, 1, 0));
+    RaceState &race = race_state();
+    race.frame = race.start_frame + 1000;
+    Racer *a = race.racers[0], *b = race.racers[1];
+    auto hold_together = [&](double dx) {
+        const dReal *p = dBodyGetPosition(a->bodies[BODY_FRAME]);
+        const dReal *q = dBodyGetPosition(b->bodies[BODY_FRAME]);
+        move_racer(b, p[0] - q[0] + dx, p[1] - q[1], p[2] - q[2] + 0.6);
+        for (Racer *r : {a, b})
+            for (dBodyID body : r->bodies) {
+                dBodySetLinearVel(body, 0, 0, 0);
+                dBodySetAngularVel(body, 0, 0, 0);
+            }
+    };
+    auto touching = [&]() {
+        return a->had_rider_contact && a->rider_contact_frame == race.frame - 1;
+    };
+    int touches = 0;
+    for (int k = 0; k < 3 * 128 + 10; k++) {
+        hold_together(0.3);
+        game_step();
+        touches += touching();
+    }
+    EXPECT_EQ(touches, 3 * 128 + 1);    // every tick up to the end of the third second
+    EXPECT_EQ(a->tangled_with, 1);
+    EXPECT_EQ(b->tangled_with, 0);
+    for (int k = 0; k < 64; k++) {
+        hold_together(0.3);
+        game_step();
+        EXPECT_FALSE(touching());
+    }
+    hold_together(40);          // pulled apart
+    game_step();
+    EXPECT_EQ(a->tangled_with, -1);
+    EXPECT_EQ(b->tangled_with, -1);
+    hold_together(0.3);
+    game_step();
+    EXPECT_TRUE(touching());
+}
+
 TEST_F(RaceSetup, AMissingTrackStartsNoRace)
 {
     settings_edit().track = intern_string("no-such-track");
