@@ -539,8 +539,12 @@ void recover(Racer *racer, PilotState *st)
         V *= (v - 10) * 0.1 * 2 / 3 + 1.0 / 6;
     }
     double a;
-    if (std::fabs(lx) > -lz)
+    if (std::fabs(lx) > -lz) {
         a = lx < 0 ? V : -V;
+        // Turning round to a point behind: at walking pace, so the turn stays on
+        // the course instead of swinging out 50 ft and round the next gate.
+        vt = 5;
+    }
     else if (lz != 0)
         a = clampd(0.5 * lx / lz, -V, V);
     else

@@ -3,8 +3,9 @@
 // of tuff blocks or on top of one can drive at its cursor point for ever, and an
 // offline race does not end while a computer rider has not finished. When a racing
 // auto pilot has passed no gate for a minute, the marshals stand its bike upright
-// on the path at the cursor point, heading along the path, at rest, and it rides on
-// from there in recovery.
+// on its path, short of its next gate (or at the cursor point when the path does
+// not pass that gate), heading along the path, at rest, and it rides on from there
+// in recovery.
 #include <cmath>
 
 #include "autopilot/pilot_local.h"
@@ -21,6 +22,7 @@ namespace
 
 const int32_t LOST_TICKS = 60 * 128;    // no gate passed for a minute
 const double CLEAR_DISTANCE = 8;        // ft from any other racer's frame
+const double GATE_REACH = 40;           // ft from the next gate to the path
 
 // Frame of the racer's last passed gate, or of the start when it has passed none.
 int32_t last_progress_frame(const Racer *racer, int32_t start_frame)
@@ -47,6 +49,26 @@ bool point_is_clear(const Racer *racer, const LinePoint &p)
             return false;
     }
     return true;
+}
+
+// The path point a few points short of the one nearest the racer's next gate, so
+// that the gate is still to be crossed; -1 when the path does not come near it.
+int before_next_gate(const Racer *racer, const PilotState &st)
+{
+    int checkpoint = race_gate_checkpoint(racer->gates.gates_passed);
+    const TimingTables &tt = timing_tables();
+    if (checkpoint < 0 || checkpoint >= tt.checkpoint_count)
+        return -1;
+    const TimingGate &g = tt.checkpoints[checkpoint];
+    int best = -1;
+    double best_d2 = GATE_REACH * GATE_REACH;
+    for (int i = 0; i < (int)st.path.size(); i++) {
+        double dx = st.path[i].x - g.x, dz = st.path[i].z - g.z;
+        double d2 = dx * dx + dz * dz;
+        if (d2 < best_d2)
+            best = i, best_d2 = d2;
+    }
+    return best < 0 ? -1 : best >= 2 ? best - 2 : 0;
 }
 
 void place_on_path(Racer *racer, const PilotState &st, int i)
@@ -85,7 +107,10 @@ bool marshal_lost_racer(Racer *racer, PilotState *st, int32_t frame)
         since = st->marshal_frame;
     if (frame - since < LOST_TICKS)
         return false;
-    int n = (int)st->path.size(), at = st->cursor < n ? st->cursor : n - 1;
+    int n = (int)st->path.size();
+    int at = before_next_gate(racer, *st);
+    if (at < 0)
+        at = st->cursor < n ? st->cursor : n - 1;
     for (int k = 0; k < 8 && at + 1 < n && !point_is_clear(racer, st->path[at]); k++)
         at++;
     place_on_path(racer, *st, at);

@@ -10,8 +10,12 @@
 //   rider SLOT NUMBER crashes=C by_riders=B recoveries=R put_back=P rider_contacts=K
 //         gates_missed=M
 //   (counted while the rider races: from the start to its own finish)
-//   with --trace: "crash|recover SLOT NUMBER t=S gate=G x=X z=Z mph=V [rider]" at each
+//   with --trace: "crash|recover SLOT NUMBER t=S gate=G x=X z=Z mph=V [rider]" at each,
+//   and "missed SLOT NUMBER gate=G" for each gate a rider missed
 //   finished=0|1 frames=N
+//   timing wall=S raced=S factor=F pilot=P        (P: share of the wall time spent
+//                                                 in the auto pilot's per-frame step)
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -192,6 +196,23 @@ static void print_results()
     }
 }
 
+// The auto pilot's step, timed.
+static void (*pilot_step_untimed)(Racer *racer);
+static double pilot_seconds;
+
+static double seconds_now()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+static void timed_pilot_step(Racer *racer)
+{
+    double t0 = seconds_now();
+    pilot_step_untimed(racer);
+    pilot_seconds += seconds_now() - t0;
+}
+
 int run_race(char **args)
 {
     RaceOptions o;
@@ -206,6 +227,10 @@ int run_race(char **args)
     race_set_track_loaded(true);
     RaceHooks hooks{};
     install_auto_pilot(&hooks);
+    pilot_step_untimed = hooks.auto_pilot_step;
+    if (pilot_step_untimed)
+        hooks.auto_pilot_step = timed_pilot_step;
+    pilot_seconds = 0;
     race_set_hooks(&hooks);
     const char *demo_track = nullptr;
     bool started = false;
@@ -244,6 +269,7 @@ int run_race(char **args)
         was_crashed[s] = was_recovering[s] = false;
     }
     int32_t frames = (int32_t)(o.seconds / PHYSICS_TICK);
+    double wall0 = seconds_now();
     size_t next_line = 0;
     ControlLine in{};
     for (int32_t k = 0; k < frames && !race.results_final; k++) {
@@ -287,20 +313,29 @@ int run_race(char **args)
         if ((race.frame - first) % 1280 == 0)
             print_order((race.frame - first) * PHYSICS_TICK);
     }
+    double wall = seconds_now() - wall0;
     print_results();
     for (int s = 0; s < RACER_SLOTS; s++) {
         const Racer *r = race.racers[s];
         if (!r || race.kind[s] == Replayed)
             continue;
         int missed = 0;
-        for (int g = 0; g < r->gates.gates_passed; g++)
-            missed += gate_time(&r->gates, g) < 0;
+        for (int g = 0; g < r->gates.gates_passed; g++) {
+            if (gate_time(&r->gates, g) >= 0)
+                continue;
+            missed++;
+            if (o.trace)
+                printf("missed %d %s gate=%d\n", s, r->plate, g);
+        }
         printf("rider %d %s crashes=%d by_riders=%d recoveries=%d put_back=%d rider_contacts=%d "
                "gates_missed=%d\n",
                s, r->plate, crashes[s], by_riders[s], recoveries[s], marshals[s], contacts[s],
                missed);
     }
     printf("finished=%d frames=%d\n", race.results_final ? 1 : 0, race.frame - first);
+    double raced = (race.frame - first) * PHYSICS_TICK;
+    printf("timing wall=%.1f raced=%.1f factor=%.2f pilot=%.3f\n", wall, raced,
+           wall > 0 ? raced / wall : 0, wall > 0 ? pilot_seconds / wall : 0);
     stop_demo_files();
     free_demo_data();
     free_racers();

@@ -2,13 +2,15 @@
 // by the auto pilot's own controller but entered as an ordinary rider, rides the
 // track's "route" (the racing line the track generator drew) lap after lap at a
 // pace and a sideways offset that change from pass to pass, so line learning keeps
-// its laps as it would keep a person's. Then races of computer riders on those
-// lines, with learning on, give the lines their statistics. The three line files
-// are written into the home directory's track folder (as "--learn" would), and
-// copied to OUTDIR when given.
+// its laps as it would keep a person's. Then two rounds of races of computer riders
+// on those lines, with learning on, give the lines their statistics, and lines the
+// riders keep crashing on are dropped. The three line files are written into the
+// home directory's track folder (as "--learn" would), and copied to OUTDIR when
+// given.
 //
-// Output: one line per pass and race, "seed skill=S pass=K laps=L seconds=T" and
-// "race skill=S laps=L1,L2,... crashes=C recoveries=R".
+// Output: one line per pass, race and round, "seed skill=S pace=P offset=O laps=L
+// crashes=C seconds=T", "race skill=S laps=L1,L2,... crashes=C finished=F
+// seconds=T" and "cull skill=S dropped=D".
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -139,12 +141,8 @@ static void seed_skill(const std::vector<RoutePoint> &route, int skill, int pass
     static const double offsets[4] = {0, -1.5, 1.5, -3};
     for (int pass = 0; pass < passes; pass++)
         seed_pass(route, skill, paces[skill] * (1 + 0.04 * ((pass % 3) - 1)), offsets[pass % 4]);
-    // The lines are counted once a new race has loaded them back.
-    for (int extra = 0; extra < 16; extra++) {
-        if (extra > 0 && empty_segments() == 0)
-            break;
+    for (int extra = 0; extra < 16 && empty_segments() > 0; extra++)
         seed_pass(route, skill, 0.6 + 0.015 * extra, 0);
-    }
 }
 
 // A line computer riders crashed on or left more often than they completed it, in
@@ -177,7 +175,9 @@ static int cull_lines()
 }
 
 // A race of computer riders on the lines learnt so far, learning as they go.
-static void seed_race(int skill, int riders)
+// Explorers ride the "tester" personality, which prefers the lines tried least, so
+// that every line gets tried before the riders' own choices settle on a few.
+static void seed_race(int skill, int riders, bool explore)
 {
     for (int &c : lineup_codes)
         c = 0;
@@ -186,6 +186,9 @@ static void seed_race(int skill, int riders)
     if (!new_race(lineup_codes, false, false, 0, 2, skill))
         return;
     RaceState &race = race_state();
+    for (int i = 0; explore && i < riders; i++)
+        if (race.racers[i])
+            set_personality(race.racers[i], "tester");
     int32_t limit = race.start_frame + (int32_t)(480 / PHYSICS_TICK);
     int crashes[RACER_SLOTS] = {}, was_crashed[RACER_SLOTS] = {};
     while (race.frame < limit && !race.results_final) {
@@ -281,13 +284,14 @@ int run_seed(char **args)
             data_puts(f, "0\n");
         data_close(f);
     }
-    // Races give the lines their statistics; lines the computer riders keep crashing
-    // on are dropped after every round of races.
+    // Races give the lines their statistics, first with explorers, then with the
+    // riders' own personalities; lines the computer riders keep crashing on are
+    // dropped after every round of races.
     for (int skill = 0; skill < 3; skill++) {
         seed_skill(route, skill, passes);
         for (int round = 0; round < 2; round++) {
             for (int r = 0; r < races; r++)
-                seed_race(skill, riders);
+                seed_race(skill, riders, round == 0);
             printf("cull skill=%s dropped=%d\n", SKILL_WORDS[skill], cull_lines());
         }
     }

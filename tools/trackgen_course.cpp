@@ -21,6 +21,9 @@ const float BANK_FADE = 25;
 const float FEATURE_CLEAR_BEFORE = 25;  // ft of ground before a feature without a checkpoint
 const float FEATURE_CLEAR_AFTER = 40;   // and after it, where a bike lands
 const float MIN_CHECKPOINT_GAP = 60;
+// A checkpoint reaches this far beyond the course edge: a rider run wide in a pack,
+// or turning round after a fall, still passes it; a cut across the infield does not.
+const float CHECKPOINT_MARGIN = 12;
 
 float smoothstep(float u)
 {
@@ -500,7 +503,7 @@ void build_timing(const TrackDesc &d, Course *c)
                       c->length - s < MIN_CHECKPOINT_GAP))
             continue;
         const CourseSample &q = c->line[line_index(*c, s)];
-        c->checkpoints.push_back({q.x, q.z, q.tx, q.tz, q.width * 0.5f + 6, q.s});
+        c->checkpoints.push_back({q.x, q.z, q.tx, q.tz, q.width * 0.5f + CHECKPOINT_MARGIN, q.s});
     }
     // The normal lap runs from the line round to the line; the first lap starts at
     // the first checkpoint clear of the grid and joins it.

@@ -376,6 +376,21 @@ TEST_F(PilotRacer, ALostRiderIsPutBackOnItsPathAfterAMinute)
         EXPECT_EQ(pilot_marshal_frame(racer), race.frame);
     }
     racer->crash_countdown = 0;
+
+    // A path through the racer's next gate: the bike goes back short of the gate, so
+    // that it still crosses it, not to the cursor beyond it.
+    const TimingGate &g = timing_tables().checkpoints[race_gate_checkpoint(0)];
+    path.clear();
+    for (int i = 0; i < 40; i++) {
+        float k = 8.0f * (i - 20);
+        path.push_back(LinePoint{g.x + g.dx * k, g.y, g.z + g.dz * k, 30, 0});
+    }
+    race.frame += 61 * 128;
+    pilot_give_path(racer, path.data(), (int)path.size(), 30);
+    auto_pilot_step(racer);
+    EXPECT_EQ(pilot_cursor(racer), 18);
+    EXPECT_NEAR(p[0], path[18].x, 1e-4);
+    EXPECT_NEAR(p[2], path[18].z, 1e-4);
 }
 
 TEST_F(PilotRacer, SpeedControlInTheAir)
@@ -427,6 +442,35 @@ TEST_F(PilotRacer, SpeedControlOnTheGround)
     EXPECT_FLOAT_EQ(racer->throttle, 0);
     EXPECT_FLOAT_EQ(racer->front_brake, 0.25f);
     EXPECT_FLOAT_EQ(racer->rear_brake, 0.25f);
+}
+
+// In recovery a bike heads for its cursor point at 15 ft/s, but turns round to a
+// point behind it at walking pace (5 ft/s), so that the turn stays on the course.
+TEST_F(PilotRacer, RecoveryTurnsRoundToAPointBehindAtWalkingPace)
+{
+    RaceState &race = race_state();
+    const dReal *p = dBodyGetPosition(racer->bodies[BODY_FRAME]);
+    for (int behind : {0, 1}) {
+        SCOPED_TRACE(behind ? "point behind" : "point ahead");
+        std::vector<LinePoint> path;
+        float dir = behind ? 1.0f : -1.0f;      // the bike faces -z
+        for (int i = 0; i < 40; i++)
+            path.push_back(LinePoint{(float)p[0], (float)p[1], (float)(p[2] + dir * (70 + 2 * i)),
+                                     30, 0});
+        race.frame = 5000 + behind * 2000;
+        pilot_give_path(racer, path.data(), (int)path.size(), 2);
+        race.frame += 4 * 128;                  // no cursor advance for 4 s
+        for (int k = 0; k < 2; k++) {           // into recovery, then one recovery step
+            for (dBodyID b : racer->bodies)
+                dBodySetLinearVel(b, 0, 0, -8);
+            racer->wheel_contacts[1].depth = 0.1;
+            auto_pilot_step(racer);
+            race.frame++;
+        }
+        ASSERT_EQ(pilot_recovery(racer), 3);
+        EXPECT_FLOAT_EQ(racer->throttle, behind ? 0 : 1);
+        EXPECT_FLOAT_EQ(racer->rear_brake, behind ? 1 : 0);
+    }
 }
 
 // A race on the packed track, which has no line files yet.
