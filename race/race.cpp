@@ -814,11 +814,12 @@ static void drop_starting_gates()
 // Offline: every simulated racer against the track (terrain and objects), then every
 // pair of them, fastest first.
 //
-// Two bikes that have touched without a break for a few seconds have fallen into
-// each other (a pile-up, a re-mount inside another bike); their contacts would hold
-// them together for good. Such a pair passes through each other until the two are
-// out of each other's reach, then collides again.
+// Two bikes that have touched without a break for a few seconds and are all but
+// stopped have fallen into each other (a pile-up, a re-mount inside another bike);
+// their contacts would hold them together for good. Such a pair passes through
+// each other until the two are out of each other's reach, then collides again.
 static const int TANGLE_TICKS = 3 * 128;
+static const double TANGLE_SPEED = 10;      // ft/s
 
 static bool tangled(Racer *a, Racer *b)
 {
@@ -867,7 +868,8 @@ static void collide_bikes()
             RiderTouch touch = rider_contacts(a, b, rider_contact_mode(a, b, race.frame), false);
             rider_contact_rules(a, b, touch, race.frame);
             if ((touch.a_parts || touch.b_parts) && race.frame - a->touch_run_frame >= TANGLE_TICKS &&
-                race.frame - b->touch_run_frame >= TANGLE_TICKS) {
+                race.frame - b->touch_run_frame >= TANGLE_TICKS &&
+                racer_frame_speed(a) < TANGLE_SPEED && racer_frame_speed(b) < TANGLE_SPEED) {
                 a->tangled_with = b->gates.slot;
                 b->tangled_with = a->gates.slot;
             }

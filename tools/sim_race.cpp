@@ -8,10 +8,13 @@
 //   order t=SECONDS POS:NUMBER/GATES ...      every 10 s of simulated time
 //   result POS NUMBER BIKE LAPS TOTAL_S BEST_LAP BEST_S PENALTY_S
 //   rider SLOT NUMBER crashes=C by_riders=B recoveries=R put_back=P rider_contacts=K
-//         gates_missed=M
+//         tangled=T gates_missed=M
+//   (rider_contacts in frames; tangled: times it was held in another bike for 3 s
+//   and passed through it)
 //   (counted while the rider races: from the start to its own finish)
 //   with --trace: "crash|recover SLOT NUMBER t=S gate=G x=X z=Z mph=V [rider]" at each,
-//   and "missed SLOT NUMBER gate=G" for each gate a rider missed
+//   "tangled SLOT NUMBER with=SLOT t=S x=X z=Z" when two bikes start to pass through
+//   each other, and "missed SLOT NUMBER gate=G" for each gate a rider missed
 //   finished=0|1 frames=N
 //   timing wall=S raced=S factor=F pilot=P        (P: share of the wall time spent
 //                                                 in the auto pilot's per-frame step)
@@ -262,11 +265,11 @@ int run_race(char **args)
     // within half a second of a touch with another rider), times the auto pilot lost
     // its path and went into recovery, and frames with a contact with another rider.
     static int crashes[RACER_SLOTS], by_riders[RACER_SLOTS], recoveries[RACER_SLOTS],
-        contacts[RACER_SLOTS], marshals[RACER_SLOTS];
-    static bool was_crashed[RACER_SLOTS], was_recovering[RACER_SLOTS];
+        contacts[RACER_SLOTS], marshals[RACER_SLOTS], tangles[RACER_SLOTS];
+    static bool was_crashed[RACER_SLOTS], was_recovering[RACER_SLOTS], was_tangled[RACER_SLOTS];
     for (int s = 0; s < RACER_SLOTS; s++) {
-        crashes[s] = by_riders[s] = recoveries[s] = contacts[s] = marshals[s] = 0;
-        was_crashed[s] = was_recovering[s] = false;
+        crashes[s] = by_riders[s] = recoveries[s] = contacts[s] = marshals[s] = tangles[s] = 0;
+        was_crashed[s] = was_recovering[s] = was_tangled[s] = false;
     }
     int32_t frames = (int32_t)(o.seconds / PHYSICS_TICK);
     double wall0 = seconds_now();
@@ -298,6 +301,7 @@ int run_race(char **args)
                 recoveries[s] += recover;
                 contacts[s] += r->had_rider_contact && r->rider_contact_frame == race.frame - 1;
                 marshals[s] += race.kind[s] == AutoPilot && pilot_marshal_frame(r) == race.frame - 1;
+                tangles[s] += r->tangled_with >= 0 && !was_tangled[s];
                 if (o.trace && (crash || recover)) {
                     const dReal *p = dBodyGetPosition(r->bodies[BODY_FRAME]);
                     printf("%s %d %s t=%.2f gate=%d x=%.0f z=%.0f mph=%.0f%s\n",
@@ -309,6 +313,12 @@ int run_race(char **args)
             }
             was_crashed[s] = crashed;
             was_recovering[s] = recovering;
+            if (o.trace && r->tangled_with >= 0 && !was_tangled[s]) {
+                const dReal *p = dBodyGetPosition(r->bodies[BODY_FRAME]);
+                printf("tangled %d %s with=%d t=%.2f x=%.0f z=%.0f\n", s, r->plate, r->tangled_with,
+                       (race.frame - race.start_frame) * PHYSICS_TICK, p[0], p[2]);
+            }
+            was_tangled[s] = r->tangled_with >= 0;
         }
         if ((race.frame - first) % 1280 == 0)
             print_order((race.frame - first) * PHYSICS_TICK);
@@ -328,9 +338,9 @@ int run_race(char **args)
                 printf("missed %d %s gate=%d\n", s, r->plate, g);
         }
         printf("rider %d %s crashes=%d by_riders=%d recoveries=%d put_back=%d rider_contacts=%d "
-               "gates_missed=%d\n",
+               "tangled=%d gates_missed=%d\n",
                s, r->plate, crashes[s], by_riders[s], recoveries[s], marshals[s], contacts[s],
-               missed);
+               tangles[s], missed);
     }
     printf("finished=%d frames=%d\n", race.results_final ? 1 : 0, race.frame - first);
     double raced = (race.frame - first) * PHYSICS_TICK;
