@@ -21,9 +21,10 @@ const float BANK_FADE = 25;
 const float FEATURE_CLEAR_BEFORE = 25;  // ft of ground before a feature without a checkpoint
 const float FEATURE_CLEAR_AFTER = 40;   // and after it, where a bike lands
 const float MIN_CHECKPOINT_GAP = 60;
-// A checkpoint reaches this far beyond the course edge: a rider run wide in a pack,
-// or turning round after a fall, still passes it; a cut across the infield does not.
-const float CHECKPOINT_MARGIN = 12;
+// A checkpoint reaches this far beyond the course edge: a rider run wide in a pack
+// or out of a corner, or turning round after a fall, still passes it; a cut across
+// the infield does not (neighbouring legs of our courses lie 100 ft apart or more).
+const float CHECKPOINT_MARGIN = 20;
 
 float smoothstep(float u)
 {
