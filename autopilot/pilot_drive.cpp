@@ -544,11 +544,11 @@ void recover(Racer *racer, PilotState *st)
         // Turning round to a point behind: at walking pace, so the turn stays on
         // the course instead of swinging out 50 ft and round the next gate.
         vt = 5;
-    }
-    else if (lz != 0)
+    } else if (lz != 0) {
         a = clampd(0.5 * lx / lz, -V, V);
-    else
+    } else {
         a = 0;
+    }
     if (-lz < 4 * std::fabs(lx) || (J >= Y && J <= Y + 8 && J >= 0))
         st->recovery = 3;
     double omega[3];

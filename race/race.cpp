@@ -867,7 +867,8 @@ static void collide_bikes()
                 continue;
             RiderTouch touch = rider_contacts(a, b, rider_contact_mode(a, b, race.frame), false);
             rider_contact_rules(a, b, touch, race.frame);
-            if ((touch.a_parts || touch.b_parts) && race.frame - a->touch_run_frame >= TANGLE_TICKS &&
+            bool touched = touch.a_parts || touch.b_parts;
+            if (touched && race.frame - a->touch_run_frame >= TANGLE_TICKS &&
                 race.frame - b->touch_run_frame >= TANGLE_TICKS &&
                 racer_frame_speed(a) < TANGLE_SPEED && racer_frame_speed(b) < TANGLE_SPEED) {
                 a->tangled_with = b->gates.slot;

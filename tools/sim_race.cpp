@@ -300,7 +300,8 @@ int run_race(char **args)
                 by_riders[s] += crash && touched;
                 recoveries[s] += recover;
                 contacts[s] += r->had_rider_contact && r->rider_contact_frame == race.frame - 1;
-                marshals[s] += race.kind[s] == AutoPilot && pilot_marshal_frame(r) == race.frame - 1;
+                marshals[s] +=
+                    race.kind[s] == AutoPilot && pilot_marshal_frame(r) == race.frame - 1;
                 tangles[s] += r->tangled_with >= 0 && !was_tangled[s];
                 if (o.trace && (crash || recover)) {
                     const dReal *p = dBodyGetPosition(r->bodies[BODY_FRAME]);

@@ -1,8 +1,9 @@
 // The auto pilot's driving: where a bike stands on its path, the steering circle,
 // the traffic boxes and the braking behind another bike, the throttle and brakes
 // in the air, the personalities, the start at the gate, a bike that must stay put
-// on a track without lines, and a lost bike put back on its path. Racers are checked for finite inputs when upright,
-// exactly straight and at rest.
+// on a track without lines, a lost bike put back on its path, and recovery turning
+// round. Racers are checked for finite inputs when upright, exactly straight and at
+// rest.
 #include <gtest/gtest.h>
 
 #include <cmath>
